@@ -1,0 +1,77 @@
+// heat2d: every process of the launch runs this; the processes share the grid in row strips.
+#include <mpi.h>
+
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+
+#include "driver/initial_field.hpp"
+#include "output/write_layer.hpp"
+#include "solver/solve.hpp"
+#include "solver/strip_bounds.hpp"
+
+namespace {
+
+// clock() counts CLOCKS_PER_SEC ticks per second of processor time; the reading is single
+// precision.
+float clock_seconds() {
+  return static_cast<float>(std::clock()) / static_cast<float>(CLOCKS_PER_SEC);
+}
+
+constexpr int INITIAL_FIELD_RANK = -100;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Taken before MPI_Init, so the working time includes joining and leaving MPI.
+  const float t_start = clock_seconds();
+
+  const double a = 0.0;
+  const double b = 1.0;
+  const double c = 0.0;
+  const double d = 1.0;
+  const int NUMBER_OF_NODES_X = 10;
+  const int NUMBER_OF_NODES_Y = 10;
+
+  MPI_Init(&argc, &argv);
+  int process_count = 0;
+  int rank = 0;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  MPI_Comm_size(MPI_COMM_WORLD, &process_count);
+
+  // Every process sees the same count, so all of them stop here together: nothing allocated or
+  // written, no message sent, and the launcher sees a failure.
+  const int most_processes = max_process_count(NUMBER_OF_NODES_X);
+  if (process_count > most_processes) {
+    if (rank == 0) {
+      std::fprintf(stderr,
+                   "heat2d: started with %d processes, but the %d-row grid allows at most %d "
+                   "(every strip needs two rows)\n",
+                   process_count, NUMBER_OF_NODES_X, most_processes);
+    }
+    MPI_Finalize();
+    return 1;
+  }
+
+#ifdef SIGXFSZ
+  // Past the file-size limit a write should fail with EFBIG and be reported, not kill the process.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
+
+  double** T = initial_field(NUMBER_OF_NODES_X, NUMBER_OF_NODES_Y);
+  int lost_snapshots =
+      write_layer(T, NUMBER_OF_NODES_X, NUMBER_OF_NODES_Y, INITIAL_FIELD_RANK, 0.0) ? 0 : 1;
+  lost_snapshots += solve(T, a, b, c, d, NUMBER_OF_NODES_X, NUMBER_OF_NODES_Y, rank, process_count);
+
+  MPI_Finalize();
+  const float t_end = clock_seconds();
+  std::cout << "Working time = " << t_end - t_start << std::endl;
+
+  if (lost_snapshots > 0) {
+    std::fprintf(stderr, "heat2d: process %d lost %d snapshot(s); see the messages above\n", rank,
+                 lost_snapshots);
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,8 @@
+// Snapshot files: one block of the field appended to the file named "rank<label>_<step>".
+#pragma once
+
+// Appends the block's text to the file named by "rank%i_%lf" from the two labels in the working
+// directory, creating it when absent. Returns false, after a line on standard error naming the
+// file and the system's reason, when the snapshot could not be written in full.
+bool write_layer(double** field, const int& rows, const int& cols, const int& rank_label,
+                 double step_label);

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what heat2d needs on Debian (only what is missing) and builds it.
+# Usage: scripts/setup.sh [BUILD_DIR [CMAKE_OPTION...]]    (default build dir: build)
+set -euo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+PACKAGES=(g++ cmake make pkg-config openmpi-bin libopenmpi-dev libgtest-dev libbenchmark-dev
+          valgrind util-linux python3 python3-numpy python3-matplotlib python3-pil python3-pytest)
+
+missing=()
+for package in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  sudo=""
+  [[ "$(id -u)" -eq 0 ]] || sudo="sudo"
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+BUILD="${1:-$ROOT/build}"
+shift || true
+cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release "$@" > /dev/null
+cmake --build "$BUILD" -j "$(nproc)"

@@ -1,0 +1,54 @@
+"""Helpers for the tests that launch the real program: runs in fresh folders, snapshot files."""
+import os
+import subprocess
+
+import pytest
+
+HEAT2D = os.environ.get("HEAT2D", "build/heat2d")
+MPIEXEC = os.environ.get("HEAT2D_MPIEXEC", "mpiexec")
+LABELS = range(0, 25000, 10)
+INITIAL = "rank-100_0.000000"
+# A run that hangs is a failure, not a stalled suite.
+RUN_TIMEOUT = 300
+
+
+def launch(n, folder, env=None, wrapper=()):
+    """Runs heat2d with n processes in folder (each process started through `wrapper`, if any) and
+    returns the completed process."""
+    folder.mkdir(parents=True, exist_ok=True)
+    return subprocess.run(
+        [MPIEXEC, "-n", str(n), *wrapper, os.path.abspath(HEAT2D)],
+        cwd=folder, capture_output=True, text=True, timeout=RUN_TIMEOUT,
+        env={**os.environ, **(env or {})})
+
+
+def snapshot_name(rank, label):
+    return f"rank{rank}_{label}.000000"
+
+
+def joined_snapshot(folder, n, label):
+    """The strips of one label joined line by line in rank order, as one process would write it."""
+    strips = [(folder / snapshot_name(rank, label)).read_text().split("\n") for rank in range(n)]
+    return "\n".join("".join(parts) for parts in zip(*strips))
+
+
+def mismatched_labels(folder, n, reference, skip=()):
+    """Labels whose joined strips differ from the one-process file of that label."""
+    return [label for label in LABELS if label not in skip
+            and joined_snapshot(folder, n, label) != (reference / snapshot_name(0, label)).read_text()]
+
+
+@pytest.fixture(scope="session")
+def reference(tmp_path_factory):
+    """A one-process run: the gold files that every parallel run must reproduce."""
+    folder = tmp_path_factory.mktemp("one_process")
+    result = launch(1, folder)
+    assert result.returncode == 0, result.stderr
+    return folder
+
+
+@pytest.fixture(scope="session")
+def initial_copy(reference):
+    """One copy of the initial field's text."""
+    return (reference / INITIAL).read_text()
+
