@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "output/layer_text.hpp"
+#include "output/snapshot_name.hpp"
 
 namespace {
 
@@ -36,8 +37,8 @@ int write_all(int fd, const char* text, std::size_t length) {
 
 bool write_layer(double** field, const int& rows, const int& cols, const int& rank_label,
                  double step_label) {
-  char name[100];
-  std::snprintf(name, sizeof name, "rank%i_%lf", rank_label, step_label);
+  char name[SNAPSHOT_NAME_SIZE];
+  snapshot_name(rank_label, step_label, name);
 
   // Kept between calls: the first call (the whole initial field) sizes it for every strip after.
   static std::vector<char> text;

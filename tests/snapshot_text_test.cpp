@@ -13,6 +13,7 @@
 #include "driver/initial_field.hpp"
 #include "output/format_lf.hpp"
 #include "output/layer_text.hpp"
+#include "output/snapshot_name.hpp"
 
 namespace {
 
@@ -90,6 +91,21 @@ TEST(FormatLf, HalfwayAndRandomValuesMatchPrintf) {
     expect_same_as_printf(boundary);
     expect_same_as_printf(std::nextafter(boundary, 200.0));
   }
+}
+
+TEST(SnapshotName, MatchesPrintfForEveryLabelTheProgramUses) {
+  char name[SNAPSHOT_NAME_SIZE];
+  char expected[SNAPSHOT_NAME_SIZE];
+  for (int rank : {-100, 0, 1, 4, 2147483647, -2147483647 - 1}) {
+    for (int step = 0; step < 25000; step += 10) {
+      snapshot_name(rank, step, name);
+      std::snprintf(expected, sizeof expected, "rank%i_%lf", rank, static_cast<double>(step));
+      ASSERT_STREQ(name, expected);
+    }
+  }
+  snapshot_name(0, -1e300, name);  // longer than the buffer: cut like snprintf
+  std::snprintf(expected, sizeof expected, "rank%i_%lf", 0, -1e300);
+  EXPECT_STREQ(name, expected);
 }
 
 TEST(LayerText, InitialFieldIsTransposedWithATabAfterEveryValue) {
