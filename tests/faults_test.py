@@ -37,7 +37,8 @@ def test_a_lost_snapshot_is_reported_and_the_rest_are_whole(tmp_path, reference,
     assert f"heat2d: snapshot {name} not written: {reason}" in result.stderr.splitlines()
     losses = [line for line in result.stderr.splitlines() if "lost" in line]
     assert len(losses) == 1 and losses[0].endswith("lost 1 snapshot(s); see the messages above")
-    assert result.stdout.count("Working time = ") == 2, "both processes must finish the run"
+    # Both processes computed to the end: every snapshot the fault did not touch is complete. (Their
+    # last lines are not counted: Open MPI's launcher ends the job once one process exits non-zero.)
     skip = () if label is None else (label,)
     assert mismatched_labels(tmp_path, 2, reference, skip=skip) == []
     initial = (tmp_path / INITIAL).read_text()
