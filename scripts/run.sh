@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs heat2d with 4 processes in a fresh folder under runs/.
+# Sets up, builds and runs heat2d with 4 processes in a fresh folder under runs/, then draws the
+# final field.
 # Usage: scripts/run.sh [PROCESSES]
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -12,3 +13,4 @@ mkdir -p "$RUN"
 cd "$RUN"
 mpiexec -n "$PROCESSES" "$ROOT/build/heat2d"
 echo "Snapshots of this run: $RUN ($(ls | wc -l) files)"
+"$ROOT/tools/heat2d-view" plot "$RUN" --output "$RUN/final.png"

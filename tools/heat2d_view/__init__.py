@@ -1,0 +1,1 @@
+"""Reading, showing and comparing the snapshot files of heat2d runs."""
