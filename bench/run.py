@@ -101,7 +101,7 @@ def machine():
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("build", type=pathlib.Path)
-    parser.add_argument("--rounds", type=int, default=11)
+    parser.add_argument("--rounds", type=int, default=21)
     parser.add_argument("--quick", action="store_true", help="one round each, to check it runs")
     options = parser.parse_args()
     rounds = 1 if options.quick else options.rounds
