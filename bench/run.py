@@ -81,7 +81,7 @@ def kernel(build, quick):
     """Median times of compute() and of the plain copy, in microseconds, per grid size."""
     arguments = [str(build / "bench" / "kernel_bench"), "--benchmark_format=json"]
     arguments += (["--benchmark_min_time=0.01"] if quick else
-                  ["--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true"])
+                  ["--benchmark_repetitions=9", "--benchmark_report_aggregates_only=true"])
     report = json.loads(subprocess.run(arguments, capture_output=True, text=True,
                                        check=True).stdout)
     times = {}

@@ -40,36 +40,14 @@ void expect_same_as_printf(double value) {
 
 TEST(FormatLf, SpecialValuesMatchPrintf) {
   const double inf = std::numeric_limits<double>::infinity();
-  const double values[] = {0.0,
-                           -0.0,
-                           100.0,
-                           0.09999999999999998,
-                           0.19969999999999996,
-                           -1e-9,
-                           5e-7,
-                           -5e-7,
-                           4.9999999999999996e-7,
-                           0.0078125,  // halfway between 0.007812 and 0.007813: even wins
-                           0.0234375,
-                           -0.0234375,
-                           0.5,
-                           1.0 / 3.0,
-                           99.9999995,
-                           999999.9999995,
-                           1.8446744073709e13,
-                           1.8446744073709552e13,
-                           1e15,
-                           4503599627370496.0,
-                           1e20,
-                           -1e300,
-                           DBL_MAX,
-                           -DBL_MAX,
-                           DBL_MIN,
-                           DBL_TRUE_MIN,
-                           inf,
-                           -inf,
-                           std::nan(""),
-                           -std::nan("")};
+  // clang-format off
+  const double values[] = {
+      0.0, -0.0, 100.0, 0.09999999999999998, 0.19969999999999996, 0.5, 1.0 / 3.0,
+      -1e-9, 5e-7, -5e-7, 4.9999999999999996e-7, 99.9999995, 999999.9999995,
+      0.0078125, 0.0234375, -0.0234375,  // exactly halfway at the sixth decimal: even wins
+      7999999999.9999995, 8e9, 1.8446744073709e13, 1.8446744073709552e13, 4503599627370496.0,
+      1e20, -1e300, DBL_MAX, -DBL_MAX, DBL_MIN, DBL_TRUE_MIN, inf, -inf, std::nan(""), -std::nan("")};
+  // clang-format on
   for (double value : values) expect_same_as_printf(value);
 }
 
