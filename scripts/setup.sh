@@ -17,7 +17,7 @@ if ((${#missing[@]})); then
   sudo=""
   [[ "$(id -u)" -eq 0 ]] || sudo="sudo"
   $sudo apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
 fi
 
 BUILD="${1:-$ROOT/build}"
