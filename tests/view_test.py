@@ -55,12 +55,12 @@ def test_compare_finds_one_changed_digit_among_thousands_of_files(runs, tmp_path
     target = changed / snapshot_name(2, 12340)
     lines = target.read_text().split("\n")
     values = lines[7].split("\t")
-    values[1] = values[1][:-1] + str((int(values[1][-1]) + 1) % 10)  # grid row 5, column 7
+    values[1] = f"{float(values[1]) + 1e-6:f}"  # grid row 5, column 7, last digit up by one
     lines[7] = "\t".join(values)
     target.write_text("\n".join(lines))
     verdict = view("compare", runs[1], changed)
     assert verdict.returncode == 1
-    assert verdict.stdout.startswith("label 12340 differs first: 1 cells, first at row 5, column 7")
+    assert verdict.stdout.startswith("label 12340 differs first: 1 cell, at row 5, column 7")
     assert "difference 1e-06" in verdict.stdout
 
     fewer = tmp_path / "fewer"

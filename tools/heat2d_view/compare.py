@@ -22,7 +22,9 @@ def compare(run_a, run_b):
             i, j = np.argwhere(differs)[0]
             xs, ys = problem.node_coordinates(*a.shape)
             largest = np.abs(a - b).max()
-            return (f"label {label} differs first: {int(differs.sum())} cells, first at row {i}, "
+            count = int(differs.sum())
+            cells = "1 cell, at" if count == 1 else f"{count} cells, first at"
+            return (f"label {label} differs first: {cells} row {i}, "
                     f"column {j} (x = {xs[i]:g}, y = {ys[j]:g}): {a[i, j]:f} against "
                     f"{b[i, j]:f}, difference {abs(a[i, j] - b[i, j]):.6g}; largest difference "
                     f"{largest:.6g}"), False
