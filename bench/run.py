@@ -2,7 +2,8 @@
 """Benchmarks of heat2d: whole runs against the floor program, instructions per run, the kernel
 against a plain copy, and oversubscription. Prints the figures as tables.
 
-Usage: bench/run.py BUILD_DIR [--rounds R] [--quick]
+Usage: bench/run.py BUILD_DIR [--rounds R] [--quick], with Open MPI's environment from
+scripts/mpi_env.sh (bench/run.sh sets it).
 """
 import argparse
 import json
@@ -16,8 +17,6 @@ import subprocess
 import tempfile
 import time
 
-MPI_ENV = {"OMPI_ALLOW_RUN_AS_ROOT": "1", "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM": "1",
-           "OMPI_MCA_rmaps_base_oversubscribe": "1"}
 INITIAL = "rank-100_0.000000"
 
 
@@ -25,8 +24,7 @@ def run_in(folder, command):
     """Runs command in folder (created fresh) and returns its wall time in seconds."""
     folder.mkdir(parents=True)
     start = time.perf_counter()
-    subprocess.run(command, cwd=folder, env={**os.environ, **MPI_ENV}, check=True,
-                   stdout=subprocess.DEVNULL)
+    subprocess.run(command, cwd=folder, check=True, stdout=subprocess.DEVNULL)
     return time.perf_counter() - start
 
 
@@ -71,7 +69,7 @@ def instructions(build, scratch):
         folder.mkdir()
         result = subprocess.run(
             ["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", *command],
-            cwd=folder, env={**os.environ, **MPI_ENV}, capture_output=True, text=True, check=True)
+            cwd=folder, capture_output=True, text=True, check=True)
         counts[name] = int(re.search(r"Collected : (\d+)", result.stderr).group(1))
         shutil.rmtree(folder)
     return counts

@@ -40,6 +40,14 @@ def compare_command(options):
     return 0 if same else 1
 
 
+def label_step(text):
+    """--every: a whole number of at least 1."""
+    step = int(text)
+    if step < 1:
+        raise argparse.ArgumentTypeError("must be at least 1")
+    return step
+
+
 def parser():
     p = argparse.ArgumentParser(prog="heat2d-view", description=__doc__)
     commands = p.add_subparsers(dest="command", required=True)
@@ -52,7 +60,7 @@ def parser():
 
     animate = commands.add_parser("animate", help="animated GIF through the labels")
     animate.add_argument("run", type=pathlib.Path)
-    animate.add_argument("--every", type=int, default=25,
+    animate.add_argument("--every", type=label_step, default=25,
                          help="every k-th label (default 25; 1 for all)")
     animate.add_argument("--fps", type=int, default=20)
     animate.add_argument("-o", "--output", type=pathlib.Path, help="default: RUN/field.gif")
@@ -60,7 +68,7 @@ def parser():
 
     vtk = commands.add_parser("vtk", help="ImageData files (.vti) and a .pvd time series")
     vtk.add_argument("run", type=pathlib.Path)
-    vtk.add_argument("--every", type=int, default=1, help="every k-th label (default: all)")
+    vtk.add_argument("--every", type=label_step, default=1, help="every k-th label (default: all)")
     vtk.add_argument("-o", "--output", type=pathlib.Path, help="default: RUN/vtk")
     vtk.set_defaults(action=vtk_command)
 
@@ -73,13 +81,8 @@ def parser():
 
 def main(argv=None):
     options = parser().parse_args(argv)
-    if getattr(options, "every", 1) < 1:
-        parser().error("--every must be at least 1")
     try:
         return options.action(options) or 0
-    except RunError as error:
-        print(f"heat2d-view: {error}", file=sys.stderr)
-        return 2
-    except OSError as error:
+    except (RunError, OSError) as error:
         print(f"heat2d-view: {error}", file=sys.stderr)
         return 2

@@ -63,7 +63,7 @@ class RunFolder:
         for rank in range(self.process_count):
             for label in self.labels:
                 if (rank, label) not in strips:
-                    raise RunError(f"{self.folder / f'rank{rank}_{label}.000000'}: missing "
+                    raise RunError(f"{self.path(rank, label)}: missing "
                                    f"(the run has ranks {self.ranks[0]} to {self.ranks[-1]})")
         self.initial = files.get((INITIAL_RANK, 0))
         self.shape = None
