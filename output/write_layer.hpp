@@ -2,7 +2,7 @@
 #pragma once
 
 // Appends the block's text to the file named by "rank%i_%lf" from the two labels in the working
-// directory, creating it when absent. Returns false, after a line on standard error naming the
-// file and the system's reason, when the snapshot could not be written in full.
-bool write_layer(double** field, const int& rows, const int& cols, const int& rank_label,
-                 double step_label);
+// directory, creating it when absent. Returns 0, or the errno value that kept the snapshot from
+// being written in full.
+int write_layer(double** field, const int& rows, const int& cols, const int& rank_label,
+                double step_label);

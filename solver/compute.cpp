@@ -1,35 +1,30 @@
 // One explicit time step of the heat equation on one process's strip.
 #include "solver/compute.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
+
+#include "solver/update_row.hpp"
 
 namespace {
 
-// A row that is not held: the forward-time centred-space update on the inner columns, evaluated
-// exactly as ((rx*((up - 2c) + down)) + c) + (ry*((left - 2c) + right)), and the insulated side
-// columns copying their inner neighbour from the current layer (so they lag one step behind).
-// The case analysis happens once per row, which leaves a branch-free loop the compiler vectorises.
-inline void update_row(double* __restrict out, const double* __restrict up,
-                       const double* __restrict centre, const double* __restrict down, int sizeY,
-                       double rx, double ry) {
-  for (int j = 1; j < sizeY - 1; ++j) {
-    const double c = centre[j];
-    const double partial = rx * ((up[j] - 2.0 * c) + down[j]) + c;
-    out[j] = partial + ry * ((centre[j - 1] - 2.0 * c) + centre[j + 1]);
-  }
-  out[0] = centre[1];
-  out[sizeY - 1] = centre[sizeY - 2];
+// Streamed stores pay once the two layers no longer fit in the last-level cache: the layer being
+// written would be evicted before the next step reads it anyway, and streaming saves reading it in
+// before writing it. Below that size they would push a layer the next step needs out to memory.
+bool layers_exceed_cache(int sizeX, int sizeY) {
+  static const double cache_bytes = [] {
+    long bytes = -1;
+#ifdef _SC_LEVEL3_CACHE_SIZE
+    bytes = sysconf(_SC_LEVEL3_CACHE_SIZE);
+#endif
+    return bytes > 0 ? static_cast<double>(bytes) : 32.0 * 1024 * 1024;
+  }();
+  return 2.0 * sizeX * sizeY * sizeof(double) > cache_bytes;
 }
 
 }  // namespace
 
-// On x86-64 the kernel is also compiled for AVX2 and the loader picks the widest version the
-// processor runs, while the default build still runs everywhere. Every lane performs the same
-// IEEE-754 operations in the same order (contraction into fused multiply-adds is off), so both
-// versions produce the same bits.
-#if defined(__x86_64__) && defined(__GNUC__) && defined(__ELF__)
-__attribute__((target_clones("avx2", "default")))
-#endif
 void compute(double** T0, double** T1, const int& sizeX, const int& sizeY, const double* ghost_top,
              const double* ghost_bottom, const double& dx, const double& dy, const double& dt,
              const int& rank, const int& process_count) {
@@ -37,18 +32,20 @@ void compute(double** T0, double** T1, const int& sizeX, const int& sizeY, const
   const double rx = dt / (dx * dx);
   const double ry = dt / (dy * dy);
   const int last = sizeX - 1;
-  const bool first_process = rank == 0;
-  const bool last_process = rank == process_count - 1;
+  const bool stream = layers_exceed_cache(sizeX, sizeY);
 
-  if (first_process) {
+  // The case analysis happens once per row, not per cell: the first row of the grid (rank 0) and
+  // its last row (last rank) are held by copying their ghost row, which holds their own values.
+  if (rank == 0) {
     std::copy(ghost_top, ghost_top + sizeY, T1[0]);
   } else {
-    update_row(T1[0], ghost_top, T0[0], T0[1], sizeY, rx, ry);
+    update_row(T1[0], ghost_top, T0[0], T0[1], sizeY, rx, ry, stream);
   }
-  for (int i = 1; i < last; ++i) update_row(T1[i], T0[i - 1], T0[i], T0[i + 1], sizeY, rx, ry);
-  if (last_process) {
+  for (int i = 1; i < last; ++i) update_row(T1[i], T0[i - 1], T0[i], T0[i + 1], sizeY, rx, ry, stream);
+  if (rank == process_count - 1) {
     std::copy(ghost_bottom, ghost_bottom + sizeY, T1[last]);
   } else {
-    update_row(T1[last], T0[last - 1], T0[last], ghost_bottom, sizeY, rx, ry);
+    update_row(T1[last], T0[last - 1], T0[last], ghost_bottom, sizeY, rx, ry, stream);
   }
+  if (stream) finish_streaming();
 }

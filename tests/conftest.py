@@ -12,13 +12,13 @@ INITIAL = "rank-100_0.000000"
 RUN_TIMEOUT = 300
 
 
-def launch(n, folder, env=None, wrapper=()):
-    """Runs heat2d with n processes in folder (each process started through `wrapper`, if any) and
-    returns the completed process."""
+def launch(n, folder, command=(), env=None, timeout=RUN_TIMEOUT):
+    """Runs `command` (default: heat2d) with n processes in folder and returns the completed
+    process."""
     folder.mkdir(parents=True, exist_ok=True)
     return subprocess.run(
-        [MPIEXEC, "-n", str(n), *wrapper, os.path.abspath(HEAT2D)],
-        cwd=folder, capture_output=True, text=True, timeout=RUN_TIMEOUT,
+        [MPIEXEC, "-n", str(n), *(command or [os.path.abspath(HEAT2D)])],
+        cwd=folder, capture_output=True, text=True, timeout=timeout,
         env={**os.environ, **(env or {})})
 
 
