@@ -1,13 +1,11 @@
 // heat2d: every process of the launch runs this; the processes share the grid in row strips.
 #include <mpi.h>
 
-#include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <iostream>
-#include <thread>
 
+#include "driver/catch_file_size_limit.hpp"
 #include "driver/initial_field.hpp"
 #include "driver/report_losses.hpp"
 #include "output/write_layer.hpp"
@@ -15,10 +13,6 @@
 #include "solver/strip_bounds.hpp"
 
 namespace {
-
-// A caught signal, unlike an ignored one, is reset to its default in the programs this process
-// starts (MPI may start a helper), so only this process's writes turn into EFBIG.
-extern "C" void on_file_size_limit(int) {}
 
 // clock() counts CLOCKS_PER_SEC ticks per second of processor time; the reading is single
 // precision.
@@ -28,23 +22,13 @@ float clock_seconds() {
 
 constexpr int INITIAL_FIELD_RANK = -100;
 
-// Open MPI's launcher ends every process still running once one exits non-zero. The others only
-// have their last line left to print after MPI_Finalize, but on a busy machine they may not have
-// been scheduled yet, so the one process that carries the failure gives them a moment first.
-void leave_the_others_time_to_finish() {
-  std::this_thread::sleep_for(std::chrono::seconds(1));
-}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   // Taken before MPI_Init, so the working time includes joining and leaving MPI.
   const float t_start = clock_seconds();
-#ifdef SIGXFSZ
-  // Past a file-size limit a write must fail with EFBIG and be reported, not kill the process. This
-  // comes before MPI_Init, whose own start-up files can already exceed a small limit.
-  std::signal(SIGXFSZ, on_file_size_limit);
-#endif
+  catch_file_size_limit();
 
   const double a = 0.0;
   const double b = 1.0;

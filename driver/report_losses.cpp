@@ -3,8 +3,10 @@
 
 #include <mpi.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -33,7 +35,7 @@ std::string count_and_names(long long count, int first_rank, int first_step, int
 int report_losses(const SnapshotLosses& losses, const int& rank, const int& process_count) {
   if (losses.count > 0) {
     // One write per line: stderr is unbuffered, and the lines of all processes meet in one stream.
-    std::fprintf(stderr, "heat2d: process %d lost %s\n", rank,
+    std::fprintf(stderr, "%s: process %d lost %s\n", losses.program, rank,
                  count_and_names(losses.count, losses.first_rank_label, losses.first_step_label,
                                  losses.last_rank_label, losses.last_step_label)
                      .c_str());
@@ -58,7 +60,11 @@ int report_losses(const SnapshotLosses& losses, const int& rank, const int& proc
     if (last == nullptr || last_key(entry) > last_key(last)) last = entry;
   }
   if (total == 0) return 0;
-  std::fprintf(stderr, "heat2d: %d of %d processes lost snapshots; the run lost %s\n", processes,
-               process_count, count_and_names(total, first[1], first[2], last[3], last[4]).c_str());
+  std::fprintf(stderr, "%s: %d of %d processes lost snapshots; the run lost %s\n",
+               losses.program, processes, process_count, count_and_names(total, first[1], first[2], last[3], last[4]).c_str());
   return 1;
+}
+
+void leave_the_others_time_to_finish() {
+  std::this_thread::sleep_for(std::chrono::seconds(1));
 }

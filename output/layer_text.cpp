@@ -5,10 +5,11 @@
 
 #include "output/format_lf.hpp"
 
-std::size_t layer_text(double** field, const int& rows, const int& cols, std::vector<char>& text) {
+std::size_t layer_text(double** field, const int& rows, const int& column_begin,
+                       const int& column_end, std::vector<char>& text) {
   constexpr std::size_t VALUE_ROOM = FORMAT_LF_MAX + 2;  // a value, its tab and a line end
   std::size_t length = 0;
-  for (int k = 0; k < cols; ++k) {
+  for (int k = column_begin; k < column_end; ++k) {
     for (int r = 0; r < rows; ++r) {
       if (text.size() - length < VALUE_ROOM) {
         text.resize(std::max(2 * text.size(), length + 16 * VALUE_ROOM));

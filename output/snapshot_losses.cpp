@@ -22,7 +22,7 @@ void note_loss(SnapshotLosses& losses, const int& rank_label, int step_label, in
   char name[SNAPSHOT_NAME_SIZE];
   snapshot_name(rank_label, step_label, name);
   std::fprintf(stderr,
-               "heat2d: snapshot %s not written: %s (later snapshots lost for this reason are "
-               "only counted)\n",
-               name, std::strerror(error));
+               "%s: snapshot %s not written: %s (later snapshots lost for this reason are only "
+               "counted)\n",
+               losses.program, name, std::strerror(error));
 }

@@ -6,6 +6,7 @@
 // What one process lost. Names are kept as their two labels, so that the processes can trade them
 // as numbers; the first and last loss are in the order the process wrote (step label order).
 struct SnapshotLosses {
+  const char* program = "heat2d";  // the name the messages begin with
   int count = 0;
   int first_rank_label = 0;
   int first_step_label = 0;

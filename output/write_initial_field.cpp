@@ -21,7 +21,7 @@ int write_initial_field(const int& NUMBER_OF_NODES_X, const int& NUMBER_OF_NODES
   std::vector<double*> column(NUMBER_OF_NODES_X, &cold);
   column[0] = &hot;
   std::vector<char> line;
-  const std::size_t line_length = layer_text(column.data(), NUMBER_OF_NODES_X, 1, line);
+  const std::size_t line_length = layer_text(column.data(), NUMBER_OF_NODES_X, 0, 1, line);
 
   // Whole lines per write, as many as fit in a chunk: when several processes append their copies
   // at once, their writes may interleave, but only whole identical lines, so the file still holds

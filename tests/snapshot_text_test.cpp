@@ -89,7 +89,7 @@ TEST(SnapshotName, MatchesPrintfForEveryLabelTheProgramUses) {
 TEST(LayerText, InitialFieldIsTransposedWithATabAfterEveryValue) {
   double** T = initial_field(10, 10);
   std::vector<char> text;
-  const std::size_t length = layer_text(T, 10, 10, text);
+  const std::size_t length = layer_text(T, 10, 0, 10, text);
   std::string line = "100.000000\t";
   for (int k = 0; k < 9; ++k) line += "0.000000\t";
   line += "\n";
@@ -100,7 +100,7 @@ TEST(LayerText, InitialFieldIsTransposedWithATabAfterEveryValue) {
   // A 3 x 2 block gives 2 lines of 3 values: line k is column k.
   T[1][0] = -1.5;
   T[2][1] = 1e20;
-  EXPECT_EQ(std::string(text.data(), layer_text(T, 3, 2, text)),
+  EXPECT_EQ(std::string(text.data(), layer_text(T, 3, 0, 2, text)),
             "100.000000\t-1.500000\t0.000000\t\n"
             "100.000000\t0.000000\t100000000000000000000.000000\t\n");
 }
