@@ -11,6 +11,7 @@
 #include "common/allocate_field.hpp"
 #include "driver/initial_field.hpp"
 #include "solver/swap_layers.hpp"
+#include "solver/update_row.hpp"
 
 namespace {
 
@@ -106,6 +107,33 @@ TEST(Compute, MatchesTheCellByCellSchemeOnRandomStripsInEveryPosition) {
                                                  ghost_bottom.data(), rank, count);
           ASSERT_EQ(bits(T1[i][j]), bits(expected)) << sizeX << "x" << sizeY << " rank " << rank
                                                     << "/" << count << " cell " << i << "," << j;
+        }
+      }
+    }
+  }
+}
+
+// The vector path, its unaligned start and end, and streamed stores: the same bits as the scheme
+// for rows of every width and alignment.
+TEST(UpdateRow, EveryWidthAlignmentAndStoreGivesTheSchemeBits) {
+  std::mt19937_64 generator(7);
+  std::uniform_real_distribution<double> temperature(-50.0, 150.0);
+  const double rx = DT / (H * H);
+  for (int width : {2, 3, 5, 8, 17, 64, 1001}) {
+    for (int offset : {0, 1, 3}) {
+      std::vector<double> rows(4 * (width + 8));
+      for (double& value : rows) value = temperature(generator);
+      double* up = rows.data();
+      double* centre = up + width + 8;
+      double* down = centre + width + 8;
+      double* out = down + width + 8 + offset;
+      for (bool stream : {false, true}) {
+        update_row(out, up, centre, down, width, rx, rx, stream);
+        finish_streaming();
+        double* strip[] = {up, centre, down};
+        for (int j = 0; j < width; ++j) {
+          ASSERT_EQ(bits(out[j]), bits(reference_cell(strip, 1, j, 3, width, up, down, 0, 1)))
+              << width << " offset " << offset << " stream " << stream << " column " << j;
         }
       }
     }

@@ -1,14 +1,20 @@
-"""The launched program: what each process prints, its exit status, and the process limit."""
+"""The launched program with 1 to 5 processes: what each process prints, its exit status, its files
+against the one-process run, heat2d-study's files without options, and the process limit."""
+import filecmp
+import os
 import re
 
 import pytest
 
-from conftest import INITIAL, launch, snapshot_name
+from conftest import INITIAL, LABELS, launch, mismatched_labels, snapshot_name
+
+STUDY = os.path.abspath(os.environ.get("HEAT2D_STUDY", "build/heat2d-study"))
 
 
 @pytest.mark.parametrize("n", [1, 2, 3, 4, 5])
-def test_every_process_reports_and_takes_part(tmp_path, initial_copy, n):
-    result = launch(n, tmp_path)
+def test_every_process_reports_and_the_strips_join_to_the_one_process_files(
+        tmp_path, reference, initial_copy, n):
+    result = launch(n, tmp_path / "heat2d")
     assert result.returncode == 0, result.stderr
     lines = result.stdout.splitlines()
     assert lines.count("dx = 0.1") == n
@@ -18,9 +24,17 @@ def test_every_process_reports_and_takes_part(tmp_path, initial_copy, n):
     assert all(0.0 < t < 120.0 for t in times), times
     # A launcher that does not match the MPI library starts n one-process jobs, which would all
     # write rank 0's files; n real processes write one strip each and n copies of the grid.
-    assert (tmp_path / INITIAL).read_text() == n * initial_copy
-    written = {p.name for p in tmp_path.glob("rank*_0.000000")} - {INITIAL}
-    assert written == {snapshot_name(rank, 0) for rank in range(n)}
+    folder = tmp_path / "heat2d"
+    assert (folder / INITIAL).read_text() == n * initial_copy
+    assert len(list(folder.iterdir())) == n * len(LABELS) + 1
+    assert mismatched_labels(folder, n, reference) == []
+
+    # heat2d-study without options solves the same problem and writes the same bytes.
+    study = launch(n, tmp_path / "study", command=[STUDY])
+    assert study.returncode == 0, study.stderr
+    names = sorted(p.name for p in folder.iterdir())
+    match, mismatch, errors = filecmp.cmpfiles(folder, tmp_path / "study", names, shallow=False)
+    assert len(match) == len(names) and len(list((tmp_path / "study").iterdir())) == len(names)
 
 
 def test_more_processes_than_the_grid_allows_stop_together(tmp_path):

@@ -1,0 +1,54 @@
+// heat2d-study's arithmetic: the exact solution's two series, and the largest stable time step.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "study/check_problem.hpp"
+#include "study/exact_solution.hpp"
+
+namespace {
+
+// Where both series converge within a few dozen terms they must agree to the promised 1e-12, hold
+// the edges at 100 and 0, and reach the steady straight line in the end.
+TEST(ExactSolution, FourierAndImageSeriesAgreeAndHoldTheEdges) {
+  for (double L : {1.0, 0.9, 0.999}) {
+    for (double t : {1e-3, 1e-2, 0.05, 0.3}) {
+      for (int k = 0; k <= 20; ++k) {
+        const double x = L * k / 20;
+        const double fourier = exact_solution_fourier(x, L, t);
+        EXPECT_NEAR(fourier, exact_solution_images(x, L, t), 1e-12) << L << " " << t << " " << x;
+        EXPECT_NEAR(fourier, exact_solution(x, L, t), 1e-12);
+      }
+      EXPECT_NEAR(exact_solution(0.0, L, t), 100.0, 1e-12);
+      EXPECT_NEAR(exact_solution(L, L, t), 0.0, 1e-12);
+    }
+    EXPECT_NEAR(exact_solution(0.25 * L, L, 50.0), 75.0, 1e-12);
+  }
+  // A few steps on a fine grid: only the erfc form converges fast; the front has barely moved.
+  EXPECT_NEAR(exact_solution(0.0, 1.0, 1e-9), 100.0, 1e-12);
+  EXPECT_NEAR(exact_solution(1e-3, 1.0, 1e-9), 0.0, 1e-12);
+  EXPECT_NEAR(exact_solution(1e-5, 1.0, 1e-9), 100.0 * std::erfc(1e-5 / (2 * std::sqrt(1e-9))),
+              1e-12);
+}
+
+// The value named in the refusal must itself pass, and the next six-digit value above it fail.
+TEST(LargestStableDt, PassesTheCheckAndIsTheLargestAtSixDigits) {
+  const int grids[][2] = {{10, 10}, {37, 23}, {1000, 7}, {16384, 16384}, {3, 100000}};
+  for (const auto& grid : grids) {
+    StudyOptions options;
+    options.rows = grid[0];
+    options.cols = grid[1];
+    options.dt = largest_stable_dt(grid[0], grid[1]);
+    EXPECT_EQ(check_problem(options, 1), "") << grid[0] << " x " << grid[1];
+    const double digit = std::pow(10.0, std::floor(std::log10(options.dt)) - 5);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", options.dt + digit);
+    options.dt = std::strtod(text, nullptr);
+    EXPECT_NE(check_problem(options, 1).find("is unstable"), std::string::npos) << options.dt;
+  }
+  EXPECT_EQ(largest_stable_dt(10, 10), 0.0025);
+}
+
+}  // namespace
