@@ -17,7 +17,7 @@ def launch(n, folder, command=(), env=None, timeout=RUN_TIMEOUT):
     process."""
     folder.mkdir(parents=True, exist_ok=True)
     return subprocess.run(
-        [MPIEXEC, "-n", str(n), *(command or [os.path.abspath(HEAT2D)])],
+        [MPIEXEC, "-n", str(n), *map(str, command or [os.path.abspath(HEAT2D)])],
         cwd=folder, capture_output=True, text=True, timeout=timeout,
         env={**os.environ, **(env or {})})
 

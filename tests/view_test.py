@@ -1,9 +1,12 @@
-"""heat2d-view on folders written by the real solver: reassembly, the verdict of compare, clear
-messages for bad input, and the files plot, animate and vtk produce."""
+"""heat2d-view on folders written by the real solvers: reassembly, the verdict of compare, one clear
+message for every kind of bad input, and the files plot, animate and vtk produce."""
+import os
 import pathlib
 import shutil
+import signal
 import subprocess
 import sys
+import time
 import xml.etree.ElementTree as ET
 
 import numpy as np
@@ -13,26 +16,34 @@ from PIL import Image
 from conftest import INITIAL, launch, snapshot_name
 
 TOOLS = pathlib.Path(__file__).resolve().parent.parent / "tools"
+STUDY = os.path.abspath(os.environ.get("HEAT2D_STUDY", "build/heat2d-study"))
 sys.path.insert(0, str(TOOLS))
 from heat2d_view.run_folder import RunFolder  # noqa: E402
 
 
-def view(*arguments):
-    return subprocess.run([sys.executable, str(TOOLS / "heat2d-view"), *map(str, arguments)],
-                          capture_output=True, text=True, timeout=300)
+def view(*arguments, **popen):
+    command = [sys.executable, str(TOOLS / "heat2d-view"), *map(str, arguments)]
+    if popen:
+        return subprocess.Popen(command, stderr=subprocess.PIPE, text=True, **popen)
+    return subprocess.run(command, capture_output=True, text=True, timeout=300)
 
 
 @pytest.fixture(scope="module")
 def runs(tmp_path_factory):
-    """Run folders of the real solver for 1 to 5 processes."""
+    """Run folders of heat2d for 1 to 5 processes, and of heat2d-study on a 13 x 7 grid."""
     folders = {}
     for n in range(1, 6):
         folders[n] = tmp_path_factory.mktemp(f"n{n}")
         assert launch(n, folders[n]).returncode == 0
+    folders["study"] = tmp_path_factory.mktemp("study")
+    assert launch(3, folders["study"], command=[STUDY, "--rows", 13, "--cols", 7, "--steps", 201,
+                                                 "--every", 20, "--save", "final.npy"]
+                  ).returncode == 0
     return folders
 
 
 def test_strips_reassemble_into_the_one_process_grid(runs):
+    assert view("check", runs[5]).stdout == "sound: 2500 labels of a 10 x 10 grid from 5 processes\n"
     one = RunFolder(runs[1])
     assert one.shape == (10, 10) and len(one.labels) == 2500 and one.labels[-1] == 24990
     first = one.field(0)
@@ -44,11 +55,17 @@ def test_strips_reassemble_into_the_one_process_grid(runs):
         assert run.process_count == n
         for label, field in run.fields():
             assert np.array_equal(field, reference[label]), (n, label)
+    # Any grid: the last label of the study run is its final field, which --save wrote exactly.
+    study = RunFolder(runs["study"])
+    assert study.shape == (13, 7) and study.labels[-1] == 200
+    saved = np.load(runs["study"] / "final.npy")
+    assert np.abs(study.field(200) - saved).max() <= 5e-7  # six decimals in the text
 
 
 def test_compare_finds_one_changed_digit_among_thousands_of_files(runs, tmp_path):
     same = view("compare", runs[1], runs[4])
-    assert same.returncode == 0 and same.stdout.startswith("identical: 2500 labels, 1 against 4")
+    assert same.returncode == 0
+    assert same.stdout.startswith("identical: 2500 labels, 1 process against 4 processes")
 
     changed = tmp_path / "changed"
     shutil.copytree(runs[4], changed)
@@ -68,35 +85,19 @@ def test_compare_finds_one_changed_digit_among_thousands_of_files(runs, tmp_path
     for rank in (0, 1):
         (fewer / snapshot_name(rank, 24990)).unlink()
     only = view("compare", runs[2], fewer)
-    assert only.returncode == 1 and "1 labels only in" in only.stdout and "24990" in only.stdout
+    assert only.returncode == 1 and "1 label only in" in only.stdout and "24990" in only.stdout
 
 
-def appended_second_run(folder):
-    assert launch(2, folder).returncode == 0
-    return snapshot_name(0, 0), "holds the same block twice"
+def edit(folder, name, old, new):
+    path = folder / name
+    path.write_bytes(path.read_bytes().replace(old, new, 1))
+    return name
 
 
-def missing_rank_file(folder):
-    (folder / snapshot_name(1, 500)).unlink()
-    return snapshot_name(1, 500), "missing"
-
-
-def ragged_line(folder):
-    path = folder / snapshot_name(0, 70)
-    path.write_text(path.read_text().replace("\t\n", "\t1.0\t\n", 1))
-    return snapshot_name(0, 70), "line 2 has 5 values, line 1 has 6 (ragged)"
-
-
-def non_numeric_value(folder):
-    path = folder / snapshot_name(1, 30)
-    path.write_text(path.read_text().replace("0.000000", "O.000000", 1))
-    return snapshot_name(1, 30), "could not convert string to float: 'O.000000'"
-
-
-def one_file_appended_twice(folder):
-    path = folder / snapshot_name(0, 880)
-    path.write_text(2 * path.read_text())
-    return snapshot_name(0, 880), "20 lines where the run's other files have 10"
+def replace_with(folder, name, make):
+    (folder / name).unlink()
+    make(folder / name)
+    return name
 
 
 def mixed_process_counts(folder):
@@ -104,55 +105,96 @@ def mixed_process_counts(folder):
     assert launch(3, three).returncode == 0
     for label in range(0, 25000, 10):
         shutil.copy(three / snapshot_name(2, label), folder)
-    return snapshot_name(0, 0), "a strip of 5 rows where 3 processes on 14 rows give 4"
+    return snapshot_name(0, 0)
 
 
-def extra_initial_copy(folder):
-    path = folder / INITIAL
-    path.write_text(path.read_text() + path.read_text()[:930])  # one more whole copy
-    return INITIAL, "holds 3 copies of the initial field"
+# Each row damages a copy of a 2-process run (or names a bad output) and gives the file the
+# message must name and what it must say.
+BAD_INPUT = [
+    (lambda f: launch(2, f) and snapshot_name(0, 0), "holds the same block twice"),
+    (lambda f: (f / snapshot_name(1, 500)).unlink() or snapshot_name(1, 500), "missing"),
+    (lambda f: edit(f, snapshot_name(0, 70), b"\t\n", b"\t1.000000\t\n"),
+     "line 2 has 5 values, line 1 has 6 (ragged)"),
+    (lambda f: edit(f, snapshot_name(1, 30), b"0.000000", b"O.000000"),
+     "line 1, value 1: 'O.000000' is not a number as the solver writes it"),
+    (lambda f: edit(f, snapshot_name(0, 40), b"100.000000", b"nan"), "'nan' is not a number"),
+    (lambda f: edit(f, snapshot_name(0, 40), b"100.000000", b"1e400"), "'1e400' is not a number"),
+    (lambda f: edit(f, snapshot_name(0, 40), b"100.000000", b" 100.00000"), "' 100.00000'"),
+    (lambda f: edit(f, snapshot_name(0, 40), b"100.000000", "١٠٠.000000".encode()),
+     "is not a number"),
+    (lambda f: edit(f, snapshot_name(0, 40), b"\t\n", b"\t\r\n"), "line 1 does not end with a tab"),
+    (lambda f: edit(f, snapshot_name(0, 880), b"\n", b"\n" + (f / snapshot_name(0, 880))
+                    .read_bytes()), "1000 bytes, more than a strip of 5 x 10 values can hold"),
+    (mixed_process_counts, "a strip of 5 rows where 3 processes on 14 rows give 4"),
+    (lambda f: edit(f, INITIAL, b"100", (f / INITIAL).read_bytes()[:930] + b"100"),
+     "holds 3 copies of the initial field"),
+    (lambda f: [p.unlink() for p in f.iterdir()] and "", "no snapshot files"),
+    (lambda f: replace_with(f, snapshot_name(1, 60), os.mkfifo), "a FIFO, not a snapshot file"),
+    (lambda f: replace_with(f, snapshot_name(1, 60), lambda p: p.symlink_to("/dev/zero")),
+     "a device, not a snapshot file"),
+    (lambda f: replace_with(f, snapshot_name(1, 60), lambda p: os.truncate(p.touch() or p, 1 << 30)),
+     "1073741824 bytes, more than a strip of 5 x 10 values can hold"),
+]
 
 
-def empty_folder(folder):
-    for path in folder.iterdir():
-        path.unlink()
-    return "", "no snapshot files"
-
-
-@pytest.mark.parametrize("damage", [appended_second_run, missing_rank_file, ragged_line,
-                                    non_numeric_value, one_file_appended_twice,
-                                    mixed_process_counts, extra_initial_copy, empty_folder])
-def test_bad_input_gets_one_clear_message(runs, tmp_path, damage):
+@pytest.mark.parametrize("damage, problem", BAD_INPUT)
+def test_bad_input_gets_one_line_naming_the_file(runs, tmp_path, damage, problem):
     folder = tmp_path / "run"
     shutil.copytree(runs[2], folder)
-    name, problem = damage(folder)
-    command = "vtk" if damage is one_file_appended_twice else "plot"
-    result = view(command, folder, "-o", tmp_path / "out")
-    assert result.returncode == 2
+    name = damage(folder)
+    result = view("check", folder)
+    assert result.returncode == 2 and result.stdout == ""
     assert result.stderr.count("\n") == 1 and "Traceback" not in result.stderr, result.stderr
     assert result.stderr.startswith(f"heat2d-view: {folder / name}") and problem in result.stderr
 
 
-def test_vtk_series_is_well_formed_with_extents_values_and_times(runs, tmp_path):
-    result = view("vtk", runs[3], "-o", tmp_path / "vtk")
+@pytest.mark.parametrize("arguments, problem", [
+    (["animate", "RUN", "-o", "field.mp4"], "field.mp4: the output must end in .gif"),
+    (["plot", "RUN", "-o", "field.xyz"], "field.xyz: the output must end in .png or .pdf or .svg"),
+    (["plot", "RUN", "-o", "missing/field.png"], "missing: no such folder to write into"),
+    (["vtk", "RUN", "-o", "missing/vtk"], "missing: no such folder to write into"),
+    (["animate", "RUN", "-o", "/proc/field.gif"], "/proc: cannot write here"),
+    (["animate", "RUN", "--fps", "0"], "--fps: '0' is not a whole number from 1 to 100"),
+    (["animate", "RUN", "--fps", "-5"], "--fps: '-5' is not a whole number from 1 to 100"),
+    (["animate", "RUN", "--every", "x"], "--every: 'x' is not a whole number of at least 1"),
+])
+def test_bad_options_are_refused_before_the_run_is_read(runs, tmp_path, arguments, problem):
+    os.chdir(tmp_path)
+    result = view(*[runs[2] if a == "RUN" else a for a in arguments])
+    assert result.returncode == 2 and "Traceback" not in result.stderr
+    assert problem in result.stderr.splitlines()[-1], result.stderr
+    assert list(tmp_path.iterdir()) == []
+
+
+def test_vtk_series_starts_with_the_initial_field_and_gives_exact_times(runs, tmp_path):
+    result = view("vtk", runs[3], "--every", 1000, "-o", tmp_path / "vtk")
     assert result.returncode == 0, result.stderr
-    collection = ET.parse(tmp_path / "vtk" / "field.pvd").getroot()
-    datasets = collection.findall("./Collection/DataSet")
-    assert len(datasets) == 2500
-    assert [float(d.get("timestep")) for d in datasets[:2]] == [1e-5, 11e-5]
-    last = ET.parse(tmp_path / "vtk" / datasets[-1].get("file")).getroot()
-    image = last.find("ImageData")
+    datasets = ET.parse(tmp_path / "vtk" / "field.pvd").getroot().findall("./Collection/DataSet")
+    assert [d.get("timestep") for d in datasets] == ["0", "0.00001", "0.10001", "0.20001",
+                                                     "0.24991"]
+    image = ET.parse(tmp_path / "vtk" / datasets[-1].get("file")).getroot().find("ImageData")
     assert image.get("WholeExtent") == "0 9 0 9 0 0" and image.get("Spacing") == "0.1 0.1 1"
     values = np.array(image.find("./Piece/PointData/DataArray").text.split(), dtype=float)
-    field = RunFolder(runs[1]).field(24990)
-    assert values.size == 100 and np.array_equal(values, field.T.ravel())
+    assert np.array_equal(values, RunFolder(runs[1]).field(24990).T.ravel())
 
 
 def test_plot_and_animation_have_the_expected_size_and_frames(runs, tmp_path):
-    assert view("plot", runs[5], "-o", tmp_path / "final.png").returncode == 0
-    with Image.open(tmp_path / "final.png") as png:
+    assert view("plot", runs["study"] / "final.npy", "-o", tmp_path / "npy.png").returncode == 0
+    result = view("plot", runs[5], "-o", tmp_path)
+    assert result.stdout == f"Field: {tmp_path / 'field_24990.png'}\n"
+    with Image.open(tmp_path / "field_24990.png") as png:
         assert png.format == "PNG" and png.size == (640, 500)
     result = view("animate", runs[5], "--every", 250, "-o", tmp_path / "field.gif")
     assert result.returncode == 0, result.stderr
-    with Image.open(tmp_path / "field.gif") as gif:
-        assert gif.format == "GIF" and gif.n_frames == 10 and gif.size == (640, 500)
+    with Image.open(tmp_path / "field.gif") as gif:  # labels 0, 2500, ..., 22500 and the last
+        assert gif.format == "GIF" and gif.n_frames == 11 and gif.size == (640, 500)
+
+
+def test_ctrl_c_leaves_no_output_behind(runs, tmp_path):
+    process = view("animate", runs[1], "--every", 1, "-o", tmp_path / "field.gif",
+                   stdout=subprocess.DEVNULL)
+    time.sleep(3)
+    process.send_signal(signal.SIGINT)
+    _, stderr = process.communicate(timeout=60)
+    assert process.returncode == 130 and stderr == "heat2d-view: interrupted; nothing written\n"
+    assert list(tmp_path.iterdir()) == []

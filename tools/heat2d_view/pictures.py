@@ -1,26 +1,30 @@
-"""Heat maps of the field: one label as PNG, a series of labels as an animated GIF."""
+"""Heat maps of the field: one field as PNG (or PDF, SVG), a series of labels as an animated GIF."""
 import matplotlib
 
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
-from matplotlib.animation import PillowWriter  # noqa: E402
+import numpy as np  # noqa: E402
 
 from . import problem  # noqa: E402
+from .gif import GifWriter  # noqa: E402
+from .progress import progress  # noqa: E402
 
 FIGURE_SIZE = (6.4, 5.0)
 DPI = 100
+CMAP = "inferno"
+PICTURE_EXTENSIONS = (".png", ".pdf", ".svg")
 
 
-def _title(label):
-    return f"label {label}: t = {problem.time_after(label):.5f} (after {label + 1} steps)"
+def label_title(label, dt):
+    return (f"label {label}: t = {problem.time_after(label, dt)} "
+            f"(after {problem.steps(label + 1)})")
 
 
 def _figure(field, vmin, vmax):
     """A heat map with x (the rows' direction) across and y (along a row) up."""
     xs, ys = problem.node_coordinates(*field.shape)
     figure, axes = plt.subplots(figsize=FIGURE_SIZE, dpi=DPI)
-    mesh = axes.pcolormesh(xs, ys, field.T, shading="nearest", cmap="inferno", vmin=vmin,
-                           vmax=vmax)
+    mesh = axes.pcolormesh(xs, ys, field.T, shading="nearest", cmap=CMAP, vmin=vmin, vmax=vmax)
     axes.set_xlabel("x")
     axes.set_ylabel("y")
     axes.set_aspect("equal")
@@ -28,25 +32,34 @@ def _figure(field, vmin, vmax):
     return figure, axes, mesh
 
 
-def plot(run, label, output):
-    field = run.field(label)
+def plot(field, title, output):
     figure, axes, _ = _figure(field, field.min(), field.max())
-    axes.set_title(_title(label))
-    figure.savefig(output)
+    axes.set_title(title)
+    figure.savefig(output, format=output.suffix[1:].lower() if output.suffix else "png")
     plt.close(figure)
 
 
-def animate(run, labels, output, fps):
-    """Frames share one colour scale, so a colour means the same temperature in every frame."""
-    fields = dict(run.fields(labels))
-    vmin = min(f.min() for f in fields.values())
-    vmax = max(f.max() for f in fields.values())
-    figure, axes, mesh = _figure(fields[labels[0]], vmin, vmax)
-    writer = PillowWriter(fps=fps)
-    with writer.saving(figure, str(output), DPI):
-        for label in labels:
-            mesh.set_array(fields[label].T.ravel())
-            axes.set_title(_title(label))
-            writer.grab_frame()
+def animate(run, labels, output, fps, dt):
+    """Frames share one colour scale, 0 to 100 (the edges' temperatures, which bound the field),
+    so a colour means the same temperature in every frame. The figure is drawn once without the
+    field and the title; each frame redraws only those two on that background and goes to the file
+    as soon as it is drawn."""
+    figure, axes, mesh = _figure(run.field(labels[0]), 0.0, 100.0)
+    title = axes.set_title("")
+    mesh.set_animated(True)
+    title.set_animated(True)
+    canvas = figure.canvas
+    canvas.draw()
+    background = canvas.copy_from_bbox(figure.bbox)
+    with open(output, "wb") as file:
+        writer = GifWriter(file, fps, CMAP)
+        for label, field in progress(run.fields(labels), len(labels), "frames"):
+            mesh.set_array(field.T.ravel())
+            title.set_text(label_title(label, dt))
+            canvas.restore_region(background)
+            axes.draw_artist(mesh)
+            axes.draw_artist(title)
+            writer.add(np.asarray(canvas.buffer_rgba()))
+        writer.close()
     plt.close(figure)
     return len(labels)

@@ -1,37 +1,79 @@
-"""A run folder as the solver leaves it: strips per rank and label, put back into whole fields."""
+"""A run folder as the solver leaves it: strips per rank and label, checked and put back into whole
+fields one label at a time, so that memory does not grow with the length of the run."""
 import pathlib
 import re
+import stat
 
 import numpy as np
 
 INITIAL_RANK = -100
 NAME = re.compile(r"rank(-?\d+)_(\d+)\.000000")
+# The solver writes every value as "%lf": an optional minus, digits, a point and six digits, each
+# followed by a tab; a line ends with that tab and a newline. Nothing else is accepted.
+LINE = re.compile(rb"(?:-?[0-9]+\.[0-9]{6}\t)+\n")
+VALUE = re.compile(rb"-?[0-9]+\.[0-9]{6}")
+# Longest first line read before the strip's width is known; after it, a line may hold at most
+# 12 bytes per value ("-100.000000" and a tab) and its newline.
+FIRST_LINE_LIMIT = 64 << 20
+VALUE_BYTES = 12
 
 
 class RunError(Exception):
     """Input that is not a sound run folder; the message names the file and the problem."""
 
 
-def parse_block(path):
-    """The block a snapshot file holds, as rows x columns (a file line is a grid column)."""
+def require_regular_file(path):
+    """Only regular files are read: a FIFO or a device named like a snapshot would never end."""
     try:
-        text = path.read_text()
-    except (OSError, UnicodeDecodeError) as error:
-        raise RunError(f"{path}: cannot be read ({error})") from None
-    if not text.endswith("\n"):
-        raise RunError(f"{path}: empty or cut short (no line end at the end)")
+        mode = path.stat().st_mode
+    except OSError as error:
+        raise RunError(f"{path}: cannot be read ({error.strerror})") from None
+    if not stat.S_ISREG(mode):
+        kind = "a folder" if stat.S_ISDIR(mode) else "a FIFO" if stat.S_ISFIFO(mode) else \
+            "a device" if stat.S_ISCHR(mode) or stat.S_ISBLK(mode) else "not a regular file"
+        raise RunError(f"{path}: {kind}, not a snapshot file")
+
+
+def bad_line(path, number, line):
+    """The message for a line that is not as the solver writes it, naming its first bad value."""
+    fields = line.split(b"\t")
+    for position, field in enumerate(fields[:-1], start=1):
+        if not VALUE.fullmatch(field):
+            text = field.decode("utf-8", "backslashreplace")
+            return RunError(f"{path}: line {number}, value {position}: {text!r} is not a number "
+                            "as the solver writes it (digits, a point and six decimals)")
+    return RunError(f"{path}: line {number} does not end with a tab and a newline (cut short, "
+                    "or CRLF line ends?)")
+
+
+def parse_block(path, size_limit=None):
+    """The block a snapshot file holds, as rows x columns (a file line is a grid column). Files
+    larger than size_limit are refused before they are read."""
+    require_regular_file(path)
+    size = path.stat().st_size
+    if size_limit is not None and size > size_limit:
+        raise RunError(f"{path}: {size} bytes, more than a snapshot of this run can hold "
+                       f"({size_limit} at most)")
     columns = []
-    for number, line in enumerate(text[:-1].split("\n"), start=1):
-        fields = line.split("\t")
-        if fields[-1] != "" or len(fields) < 2:
-            raise RunError(f"{path}: line {number} does not end with a tab")
-        try:
-            columns.append([float(field) for field in fields[:-1]])
-        except ValueError as error:
-            raise RunError(f"{path}: line {number}: {error}") from None
-        if len(columns[-1]) != len(columns[0]):
-            raise RunError(f"{path}: line {number} has {len(columns[-1])} values, "
-                           f"line 1 has {len(columns[0])} (ragged)")
+    line_limit = FIRST_LINE_LIMIT
+    try:
+        with open(path, "rb") as file:
+            while line := file.readline(line_limit + 1):
+                number = len(columns) + 1
+                if len(line) > line_limit:
+                    raise RunError(f"{path}: line {number} is longer than {line_limit} bytes")
+                if not LINE.fullmatch(line):
+                    raise bad_line(path, number, line)
+                values = np.array(line[:-2].split(b"\t"), dtype=np.float64)
+                if columns and len(values) != len(columns[0]):
+                    raise RunError(f"{path}: line {number} has {len(values)} values, line 1 has "
+                                   f"{len(columns[0])} (ragged)")
+                columns.append(values)
+                line_limit = VALUE_BYTES * len(values) + 1
+    except OSError as error:
+        raise RunError(f"{path}: cannot be read ({error.strerror})") from None
+    if not columns:
+        raise RunError(f"{path}: empty")
     return np.array(columns).T
 
 
@@ -41,9 +83,14 @@ def strip_rows(nx, rank, process_count):
     return nx - per_process * rank if rank == process_count - 1 else per_process
 
 
+def plural(count, word):
+    return f"{count} {word}" if count == 1 else f"{count} {word}es" if word.endswith("s") else \
+        f"{count} {word}s"
+
+
 class RunFolder:
-    """A run's ranks, labels and whole fields, every file read and checked up front so that bad
-    input is reported before any output is written."""
+    """A run's ranks, labels and grid, checked up front from the first label and the sizes of all
+    files; every other label is read and checked when asked for."""
 
     def __init__(self, folder):
         self.folder = pathlib.Path(folder)
@@ -54,7 +101,7 @@ class RunFolder:
             match = NAME.fullmatch(path.name)
             if match:
                 files[int(match.group(1)), int(match.group(2))] = path
-        strips = {key: path for key, path in files.items() if key[0] != INITIAL_RANK}
+        strips = {key for key in files if key[0] != INITIAL_RANK}
         if not strips:
             raise RunError(f"{self.folder}: no snapshot files (rank<R>_<step>.000000)")
         self.ranks = sorted({rank for rank, _ in strips})
@@ -65,47 +112,60 @@ class RunFolder:
                 if (rank, label) not in strips:
                     raise RunError(f"{self.path(rank, label)}: missing "
                                    f"(the run has ranks {self.ranks[0]} to {self.ranks[-1]})")
+        for path in files.values():
+            require_regular_file(path)
         self.initial = files.get((INITIAL_RANK, 0))
-        self.shape = None
-        self._fields = {}
-        for label in self.labels:
-            self._fields[label] = self._read(label)
-            if self.shape is None:
-                self.shape = self._fields[label].shape
-                self._check_first_label(self._fields[label])
+
+        blocks = [parse_block(self.path(rank, self.labels[0])) for rank in self.ranks]
+        self.shape = (sum(block.shape[0] for block in blocks), blocks[0].shape[1])
+        self._check_blocks(blocks, self.labels[0])
+        self._size_limits = [self.shape[1] * (VALUE_BYTES * block.shape[0] + 1) for block in blocks]
+        for rank in self.ranks:
+            for label in self.labels:
+                path = self.path(rank, label)
+                if path.stat().st_size > self._size_limits[rank]:
+                    raise RunError(f"{path}: {path.stat().st_size} bytes, more than a strip of "
+                                   f"{blocks[rank].shape[0]} x {self.shape[1]} values can hold "
+                                   f"({self._size_limits[rank]} at most)")
+        self._first = np.vstack(blocks)
+        self._check_first_label(self._first)
 
     def path(self, rank, label):
         return self.folder / f"rank{rank}_{label}.000000"
 
-    def field(self, label):
-        return self._fields[label]
-
-    def _read(self, label):
-        """The whole grid at `label`: strips stacked in rank order, checked against the rule."""
-        blocks = [parse_block(self.path(rank, label)) for rank in range(self.process_count)]
-        # A file with more lines than its neighbours has had a second copy appended.
-        ny = self.shape[1] if self.shape is not None else min(b.shape[1] for b in blocks)
+    def _check_blocks(self, blocks, label):
+        nx, ny = self.shape
         for rank, block in enumerate(blocks):
             if block.shape[1] != ny:
                 raise RunError(f"{self.path(rank, label)}: {block.shape[1]} lines where the run's "
                                f"other files have {ny}: two runs appended to it?")
-        nx = sum(block.shape[0] for block in blocks)
-        for rank, block in enumerate(blocks):
             expected = strip_rows(nx, rank, self.process_count)
             if block.shape[0] != expected:
                 raise RunError(
                     f"{self.path(rank, label)}: a strip of {block.shape[0]} rows where "
-                    f"{self.process_count} processes on {nx} rows give {expected}: files from "
-                    "runs with different process counts mixed?")
-        field = np.vstack(blocks)
-        if self.shape is not None and field.shape != self.shape:
-            raise RunError(f"{self.path(0, label)}: grid {field.shape[0]} x {field.shape[1]}, "
-                           f"label {self.labels[0]} has {self.shape[0]} x {self.shape[1]}")
-        return field
+                    f"{plural(self.process_count, 'process')} on {nx} rows give {expected}: "
+                    "files from runs with different process counts mixed?")
+
+    def field(self, label):
+        """The whole grid at `label`: strips stacked in rank order, checked against the rule."""
+        if label == self.labels[0]:
+            return self._first
+        blocks = [parse_block(self.path(rank, label), self._size_limits[rank])
+                  for rank in self.ranks]
+        self._check_blocks(blocks, label)
+        return np.vstack(blocks)
 
     def fields(self, labels=None):
         for label in self.labels if labels is None else labels:
-            yield label, self._fields[label]
+            yield label, self.field(label)
+
+    def initial_field(self):
+        """The initial field: the first of the copies in rank-100_0.000000, or None."""
+        if self.initial is None:
+            return None
+        nx, ny = self.shape
+        copies = parse_block(self.initial, self.process_count * ny * (VALUE_BYTES * nx + 1))
+        return copies[:, :ny]
 
     def _check_first_label(self, first):
         # At the first label the insulated edge columns lag the inner ones, so a genuine file's
@@ -115,12 +175,12 @@ class RunFolder:
             raise RunError(f"{self.path(0, self.labels[0])}: holds the same block twice: a second "
                            "run appended to this folder")
         if self.initial is not None:
-            copies = parse_block(self.initial)
-            if copies.shape[0] != first.shape[0] or copies.shape[1] % first.shape[1] != 0:
-                raise RunError(f"{self.initial}: does not hold whole {first.shape[0]} x "
-                               f"{first.shape[1]} initial fields")
-            count = copies.shape[1] // first.shape[1]
+            nx = first.shape[0]
+            copies = parse_block(self.initial, 2 * self.process_count * ny * (VALUE_BYTES * nx + 1))
+            if copies.shape[0] != nx or copies.shape[1] % ny != 0:
+                raise RunError(f"{self.initial}: does not hold whole {nx} x {ny} initial fields")
+            count = copies.shape[1] // ny
             if count != self.process_count:
                 raise RunError(f"{self.initial}: holds {count} copies of the initial field, a "
-                               f"run of {self.process_count} processes writes "
+                               f"run of {plural(self.process_count, 'process')} writes "
                                f"{self.process_count}: two runs in one folder?")

@@ -1,7 +1,7 @@
 """VTK ImageData files (.vti), one per label, and a .pvd collection with each one's time."""
-import pathlib
-
 from . import problem
+from .output import replacing
+from .progress import progress
 
 
 def vti_text(field):
@@ -26,16 +26,27 @@ def vti_text(field):
         "</VTKFile>\n")
 
 
-def write_series(run, labels, folder):
-    folder = pathlib.Path(folder)
-    folder.mkdir(parents=True, exist_ok=True)
+def _write(path, text):
+    with replacing(path) as temporary:
+        temporary.write_text(text)
+
+
+def write_series(run, labels, folder, dt):
+    """One .vti per label (and the initial field at t = 0, when the folder has it), then the
+    collection, written last so that it never lists a file that is not there."""
+    folder.mkdir(exist_ok=True)
     entries = []
-    for label, field in run.fields(labels):
+    initial = run.initial_field()
+    if initial is not None:
+        _write(folder / "field_initial.vti", vti_text(initial))
+        entries.append(("0", "field_initial.vti"))
+    for label, field in progress(run.fields(labels), len(labels), "labels"):
         name = f"field_{label}.vti"
-        (folder / name).write_text(vti_text(field))
-        entries.append(f'    <DataSet timestep="{problem.time_after(label)!r}" file="{name}"/>\n')
+        _write(folder / name, vti_text(field))
+        entries.append((str(problem.time_after(label, dt)), name))
     collection = folder / "field.pvd"
-    collection.write_text(
-        '<?xml version="1.0"?>\n<VTKFile type="Collection" version="0.1">\n  <Collection>\n'
-        + "".join(entries) + "  </Collection>\n</VTKFile>\n")
+    _write(collection,
+           '<?xml version="1.0"?>\n<VTKFile type="Collection" version="0.1">\n  <Collection>\n'
+           + "".join(f'    <DataSet timestep="{time}" file="{name}"/>\n' for time, name in entries)
+           + "  </Collection>\n</VTKFile>\n")
     return collection
