@@ -1,82 +1,76 @@
-// The update kernel as the grid grows: compute() on a middle strip (every formula runs) against a
-// plain copy of the same bytes from one layer to the other, the memory-bound reference.
-#include <benchmark/benchmark.h>
-
+// One time step of a one-process run (the row copies and the update, no snapshot) against the
+// fastest plain copy of the same layer, the four measured in turn in every round so that the
+// machine's drift affects them alike. Prints the medians as a table.
+//
+// Usage: kernel_bench [ROUNDS] [N...]    (default: 21 rounds, N = 1024 4096)
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <random>
 #include <vector>
 
 #include "common/allocate_field.hpp"
-#include "solver/compute.hpp"
+#include "copies.hpp"
+#include "solver/time_step.hpp"
 
 namespace {
 
-constexpr double H = 0.1;
-constexpr double DT = 1e-5;
+double seconds(const std::function<void()>& work) {
+  const auto start = std::chrono::steady_clock::now();
+  work();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
 
-struct Layers {
-  double** T0;
-  double** T1;
-  std::vector<double> ghost_top;
-  std::vector<double> ghost_bottom;
-};
+double median(std::vector<double> values) {
+  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+  return values[values.size() / 2];
+}
 
-Layers random_layers(int n) {
+void measure(int n, int rounds) {
+  double** T0 = allocate_field(n, n);
+  double** T1 = allocate_field(n, n);
   std::mt19937_64 generator(7);
   std::uniform_real_distribution<double> temperature(0.0, 100.0);
-  Layers layers{allocate_field(n, n), allocate_field(n, n), std::vector<double>(n),
-                std::vector<double>(n)};
-  for (int i = 0; i < n; ++i) {
-    std::generate(layers.T0[i], layers.T0[i] + n, [&] { return temperature(generator); });
+  for (int i = 0; i < n; ++i) std::generate(T0[i], T0[i] + n, [&] { return temperature(generator); });
+  std::vector<double> buffers(4 * n);
+  double* b = buffers.data();
+  const double h = 1.0 / n;
+  const double dt = 0.2 * h * h;
+  double exchange_seconds = 0.0;
+
+  const char* names[] = {"step", "loop copy", "memcpy", "streaming copy"};
+  const std::function<void()> work[] = {
+      [&] { time_step(T0, T1, n, n, b, b + n, b + 2 * n, b + 3 * n, h, h, dt, 0, 1, exchange_seconds); },
+      [&] { copy_loop(T0, T1, n, n); },
+      [&] { copy_memcpy(T0, T1, n, n); },
+      [&] { copy_streaming(T0, T1, n, n); }};
+  std::vector<double> times[4];
+  for (auto& w : work) w();  // first touch of every page
+  for (int r = 0; r < rounds; ++r) {
+    for (int k = 0; k < 4; ++k) times[k].push_back(seconds(work[k]));
   }
-  std::generate(layers.ghost_top.begin(), layers.ghost_top.end(),
-                [&] { return temperature(generator); });
-  std::generate(layers.ghost_bottom.begin(), layers.ghost_bottom.end(),
-                [&] { return temperature(generator); });
-  return layers;
+  double medians[4];
+  for (int k = 0; k < 4; ++k) medians[k] = median(times[k]);
+  const double floor = *std::min_element(medians + 1, medians + 4);
+  std::printf("%5dx%-5d", n, n);
+  for (double m : medians) std::printf(" %10.3f", m * 1e3);
+  std::printf(" %8.3f\n", medians[0] / floor);
+  (void)names;
 }
-
-void set_counters(benchmark::State& state, int n) {
-  state.SetBytesProcessed(state.iterations() * 2 * static_cast<int64_t>(n) * n * sizeof(double));
-  state.counters["cells/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * n * n,
-                                                 benchmark::Counter::kIsRate);
-}
-
-void BM_Compute(benchmark::State& state) {
-  const int n = static_cast<int>(state.range(0));
-  Layers layers = random_layers(n);
-  const int rank = 1;
-  const int process_count = 3;
-  for (auto _ : state) {
-    compute(layers.T0, layers.T1, n, n, layers.ghost_top.data(), layers.ghost_bottom.data(), H, H,
-            DT, rank, process_count);
-    benchmark::ClobberMemory();
-  }
-  set_counters(state, n);
-}
-
-// A loop the compiler vectorises, not a memcpy call: glibc's memcpy switches to `rep movsb` for
-// rows this long, which on some processors (AMD Zen among them) runs at a fraction of the
-// bandwidth, and a reference that slow would flatter the kernel. Like the kernel, it gets an AVX2
-// version.
-__attribute__((optimize("no-tree-loop-distribute-patterns"), target_clones("avx2", "default"))) void
-copy_row(const double* __restrict from, double* __restrict to, int n) {
-  for (int j = 0; j < n; ++j) to[j] = from[j];
-}
-
-void BM_Copy(benchmark::State& state) {
-  const int n = static_cast<int>(state.range(0));
-  Layers layers = random_layers(n);
-  for (auto _ : state) {
-    for (int i = 0; i < n; ++i) copy_row(layers.T0[i], layers.T1[i], n);
-    benchmark::ClobberMemory();
-  }
-  set_counters(state, n);
-}
-
-BENCHMARK(BM_Compute)->Arg(1024)->Arg(4096)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Copy)->Arg(1024)->Arg(4096)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  const int rounds = argc > 1 ? std::atoi(argv[1]) : 21;
+  std::vector<int> sizes;
+  for (int k = 2; k < argc; ++k) sizes.push_back(std::atoi(argv[k]));
+  if (sizes.empty()) sizes = {1024, 4096};
+  std::printf("One step of a one-process run against plain copies of the layer, median of %d "
+              "alternating rounds, ms (ratio: step / fastest copy)\n",
+              rounds);
+  std::printf("%-11s %10s %10s %10s %10s %8s\n", "cells", "step", "loop copy", "memcpy",
+              "streaming", "ratio");
+  for (int n : sizes) measure(n, rounds);
+}

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""Benchmarks of heat2d: whole runs against the floor program, instructions per run, the kernel
-against a plain copy, and oversubscription. Prints the figures as tables.
+"""Benchmarks of heat2d and heat2d-study: whole runs against the floor program, instructions per run,
+a time step against plain copies, two processes against one, peak memory, and oversubscription.
+Prints the figures as tables.
 
 Usage: bench/run.py BUILD_DIR [--rounds R] [--quick], with Open MPI's environment from
 scripts/mpi_env.sh (bench/run.sh sets it).
@@ -64,6 +65,7 @@ def instructions(build, scratch):
     counts = {}
     manifests = scratch / "manifests-1"
     for name, command in (("heat2d", [str(build / "heat2d")]),
+                          ("heat2d-study", [str(build / "heat2d-study")]),
                           ("floor", [str(build / "bench" / "floor"), str(manifests)])):
         folder = scratch / f"callgrind-{name}"
         folder.mkdir()
@@ -75,19 +77,52 @@ def instructions(build, scratch):
     return counts
 
 
-def kernel(build, quick):
-    """Median times of compute() and of the plain copy, in microseconds, per grid size."""
-    arguments = [str(build / "bench" / "kernel_bench"), "--benchmark_format=json"]
-    arguments += (["--benchmark_min_time=0.01"] if quick else
-                  ["--benchmark_repetitions=9", "--benchmark_report_aggregates_only=true"])
-    report = json.loads(subprocess.run(arguments, capture_output=True, text=True,
-                                       check=True).stdout)
-    times = {}
-    for entry in report["benchmarks"]:
-        if quick or entry.get("aggregate_name") == "median":
-            name, size = entry["run_name"].split("/")
-            times[(name, int(size))] = entry["real_time"]
-    return times
+def study_seconds(build, n, processes, steps, folder):
+    """heat2d-study's own wall time for its time loop (slowest process), no snapshots."""
+    result = subprocess.run(
+        ["mpiexec", "-n", str(processes), str(build / "heat2d-study"), "--rows", str(n), "--cols",
+         str(n), "--steps", str(steps), "--dt", "1e-9", "--every", "0", "--json"],
+        cwd=folder, capture_output=True, text=True, check=True)
+    return json.loads(result.stdout)
+
+
+def copy_seconds(build, n, processes, steps):
+    result = subprocess.run(["mpiexec", "-n", str(processes), str(build / "bench" / "copy_floor"),
+                             str(n), str(steps)], capture_output=True, text=True, check=True)
+    return float(result.stdout)
+
+
+def scaling(build, scratch, sizes, rounds):
+    """Two processes against one: heat2d-study's speed-up, and the machine's limit measured as the
+    throughput of two concurrent copies of an n x n field against one, all four in every round."""
+    table = {}
+    for n, steps in sizes:
+        times = {"study 1": [], "study 2": [], "copy 1": [], "copy 2": []}
+        shares = []
+        for _ in range(rounds):
+            times["study 1"].append(study_seconds(build, n, 1, steps, scratch)["wall_seconds"])
+            two = study_seconds(build, n, 2, steps, scratch)
+            times["study 2"].append(two["wall_seconds"])
+            shares.append(two["exchange_share"])
+            times["copy 1"].append(copy_seconds(build, n, 1, steps))
+            times["copy 2"].append(copy_seconds(build, n, 2, steps))
+        m = {name: statistics.median(values) for name, values in times.items()}
+        table[n] = (m["study 1"] / steps, m["study 2"] / steps, m["study 1"] / m["study 2"],
+                    2 * m["copy 1"] / m["copy 2"], statistics.median(shares))
+    return table
+
+
+def peak_memory(build, scratch, n):
+    """Peak resident memory (KiB) of each of two processes: heat2d-study on an n x n grid, and MPI
+    alone (the smallest problem), from GNU time."""
+    peaks = {}
+    for name, grid in (("study", n), ("MPI alone", 4)):
+        result = subprocess.run(
+            ["mpiexec", "-n", "2", "/usr/bin/time", "-f", "peak %M", str(build / "heat2d-study"),
+             "--rows", str(grid), "--cols", str(max(grid, 2)), "--steps", "2", "--dt", "1e-12",
+             "--every", "0"], cwd=scratch, capture_output=True, text=True, check=True)
+        peaks[name] = max(int(k) for k in re.findall(r"peak (\d+)", result.stderr))
+    return peaks
 
 
 def machine():
@@ -110,8 +145,8 @@ def main():
     scratch = pathlib.Path(tempfile.mkdtemp(prefix="heat2d-bench-", dir="/dev/shm"))
     try:
         medians = whole_runs(build, scratch, rounds, counts)
-        print(f"\nWhole run, wall time of mpiexec -n N, median of {rounds} alternating runs "
-              "(target: ratio <= 1.05)")
+        print(f"\nWhole run of heat2d, wall time of mpiexec -n N, median of {rounds} alternating "
+              "runs (target: ratio <= 1.05)")
         print(f"{'N':>3} {'heat2d s':>10} {'floor s':>10} {'ratio':>7}")
         for n, m in medians.items():
             print(f"{n:>3} {m['heat2d']:>10.3f} {m['floor']:>10.3f} "
@@ -120,19 +155,40 @@ def main():
         print(f"heat2d 5 processes / 2 processes: {medians[5]['heat2d'] / medians[2]['heat2d']:.2f}")
 
         counted = instructions(build, scratch)
-        print("\nInstructions of one process in a one-process run, callgrind (target heat2d <= 150M)")
+        print("\nInstructions of one process in a one-process run, callgrind (targets: heat2d "
+              "<= 150M, heat2d-study without options <= 1.02 x heat2d)")
         for name, count in counted.items():
             print(f"{name}: {count / 1e6:.1f}M")
+        print(f"heat2d-study / heat2d: {counted['heat2d-study'] / counted['heat2d']:.3f}")
+
+        sizes = [(256, 100)] if options.quick else [(1024, 400), (4096, 40)]
+        scaling_rounds = 1 if options.quick else max(5, rounds // 3)
+        table = scaling(build, scratch, sizes, scaling_rounds)
+        print(f"\nTwo processes against one, heat2d-study without snapshots, median of "
+              f"{scaling_rounds} alternating rounds; limit: throughput of two concurrent copies "
+              "against one (target: speed-up >= 0.9 x limit)")
+        print(f"{'cells':>11} {'1 proc ms/step':>15} {'2 procs ms/step':>16} {'speed-up':>9} "
+              f"{'limit':>6} {'ratio':>6} {'exchange':>9}")
+        for n, (one, two, speedup, limit, share) in table.items():
+            print(f"{n:>5}x{n:<5} {one * 1e3:>15.3f} {two * 1e3:>16.3f} {speedup:>9.2f} "
+                  f"{limit:>6.2f} {speedup / limit:>6.2f} {share * 100:>8.1f}%")
+
+        n = 1024 if options.quick else 8192
+        peaks = peak_memory(build, scratch, n)
+        layers = 2 * (n // 2) * n * 8 / 1024
+        expected = layers + peaks["MPI alone"]
+        print(f"\nPeak memory per process, 2 processes on {n} x {n}, GNU time (target: within 10 % "
+              "of two layers of the strip plus MPI alone)")
+        print(f"two layers of the strip: {layers / 1024:.1f} MiB")
+        print(f"MPI alone: {peaks['MPI alone'] / 1024:.1f} MiB")
+        print(f"heat2d-study: {peaks['study'] / 1024:.1f} MiB "
+              f"({peaks['study'] / expected:.3f} x layers plus MPI alone)")
     finally:
         shutil.rmtree(scratch)
 
-    times = kernel(build, options.quick)
-    print("\nKernel: compute() on a middle strip against a plain copy of the same bytes, median "
-          "(targets: ratio <= 2.0 at 1024, <= 1.3 at 4096)")
-    print(f"{'cells':>11} {'compute us':>11} {'copy us':>9} {'ratio':>7}")
-    for size in (1024, 4096):
-        compute, copy = times[("BM_Compute", size)], times[("BM_Copy", size)]
-        print(f"{size:>5}x{size:<5} {compute:>11.0f} {copy:>9.0f} {compute / copy:>7.2f}")
+    arguments = [str(build / "bench" / "kernel_bench"), str(3 if options.quick else rounds)]
+    print()
+    subprocess.run(arguments + (["256", "512"] if options.quick else []), check=True)
 
 
 if __name__ == "__main__":
