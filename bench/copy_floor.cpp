@@ -1,13 +1,14 @@
 // How the machine's memory scales with the processes: each of P processes copies an N x N field of
-// its own from one layer to the other, STEPS times, with the plain copy the update's stores match
-// (streaming once the layers outgrow the last-level cache). Rank 0 prints the slowest process's
-// seconds; P copies in the time of one would be perfect scaling.
+// its own from one layer to the other, STEPS times, with a vectorised loop (ordinary stores) or
+// with streamed stores. Rank 0 prints the slowest process's seconds; P copies in the time of one
+// would be perfect scaling.
 //
-// Usage: mpiexec -n P copy_floor N STEPS
+// Usage: mpiexec -n P copy_floor N STEPS loop|stream
 #include <mpi.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <utility>
 
 #include "common/allocate_field.hpp"
@@ -19,8 +20,8 @@ int main(int argc, char** argv) {
   int process_count = 0;
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);
   MPI_Comm_size(MPI_COMM_WORLD, &process_count);
-  if (argc < 3) {
-    if (rank == 0) std::fprintf(stderr, "usage: copy_floor N STEPS\n");
+  if (argc < 4) {
+    if (rank == 0) std::fprintf(stderr, "usage: copy_floor N STEPS loop|stream\n");
     MPI_Finalize();
     return 2;
   }
@@ -29,8 +30,7 @@ int main(int argc, char** argv) {
   const int rows = n;
   double** A = allocate_field(rows, n);
   double** B = allocate_field(rows, n);
-  // The same rule as the update: stream once the two layers outgrow the last-level cache.
-  const bool stream = 2.0 * rows * n * sizeof(double) > 32.0 * 1024 * 1024;
+  const bool stream = std::string(argv[3]) == "stream";
 
   MPI_Barrier(MPI_COMM_WORLD);
   const double start = MPI_Wtime();
