@@ -9,8 +9,8 @@
 #endif
 
 __attribute__((optimize("no-tree-loop-distribute-patterns"))) void copy_loop(double** from,
-                                                                              double** to,
-                                                                              int rows, int cols) {
+                                                                             double** to, int rows,
+                                                                             int cols) {
   for (int i = 0; i < rows; ++i) {
     const double* __restrict source = from[i];
     double* __restrict target = to[i];

@@ -33,7 +33,8 @@ void measure(int n, int rounds) {
   double** T1 = allocate_field(n, n);
   std::mt19937_64 generator(7);
   std::uniform_real_distribution<double> temperature(0.0, 100.0);
-  for (int i = 0; i < n; ++i) std::generate(T0[i], T0[i] + n, [&] { return temperature(generator); });
+  for (int i = 0; i < n; ++i)
+    std::generate(T0[i], T0[i] + n, [&] { return temperature(generator); });
   std::vector<double> buffers(4 * n);
   double* b = buffers.data();
   const double h = 1.0 / n;
@@ -42,9 +43,10 @@ void measure(int n, int rounds) {
 
   const char* names[] = {"step", "loop copy", "memcpy", "streaming copy"};
   const std::function<void()> work[] = {
-      [&] { time_step(T0, T1, n, n, b, b + n, b + 2 * n, b + 3 * n, h, h, dt, 0, 1, exchange_seconds); },
-      [&] { copy_loop(T0, T1, n, n); },
-      [&] { copy_memcpy(T0, T1, n, n); },
+      [&] {
+        time_step(T0, T1, n, n, b, b + n, b + 2 * n, b + 3 * n, h, h, dt, 0, 1, exchange_seconds);
+      },
+      [&] { copy_loop(T0, T1, n, n); }, [&] { copy_memcpy(T0, T1, n, n); },
       [&] { copy_streaming(T0, T1, n, n); }};
   std::vector<double> times[4];
   for (auto& w : work) w();  // first touch of every page
@@ -67,9 +69,10 @@ int main(int argc, char** argv) {
   std::vector<int> sizes;
   for (int k = 2; k < argc; ++k) sizes.push_back(std::atoi(argv[k]));
   if (sizes.empty()) sizes = {1024, 4096};
-  std::printf("One step of a one-process run against plain copies of the layer, median of %d "
-              "alternating rounds, ms (ratio: step / fastest copy)\n",
-              rounds);
+  std::printf(
+      "One step of a one-process run against plain copies of the layer, median of %d "
+      "alternating rounds, ms (ratio: step / fastest copy)\n",
+      rounds);
   std::printf("%-11s %10s %10s %10s %10s %8s\n", "cells", "step", "loop copy", "memcpy",
               "streaming", "ratio");
   for (int n : sizes) measure(n, rounds);

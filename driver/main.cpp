@@ -22,7 +22,6 @@ float clock_seconds() {
 
 constexpr int INITIAL_FIELD_RANK = -100;
 
-
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -16,8 +16,12 @@ namespace {
 
 constexpr int FIELDS = 5;  // count, first rank label, first step label, last rank and step labels
 
-std::pair<int, int> first_key(const int* entry) { return {entry[2], entry[1]}; }
-std::pair<int, int> last_key(const int* entry) { return {entry[4], entry[3]}; }
+std::pair<int, int> first_key(const int* entry) {
+  return {entry[2], entry[1]};
+}
+std::pair<int, int> last_key(const int* entry) {
+  return {entry[4], entry[3]};
+}
 
 // "1 snapshot (NAME)" or "N snapshots, first NAME, last NAME".
 std::string count_and_names(long long count, int first_rank, int first_step, int last_rank,
@@ -60,8 +64,9 @@ int report_losses(const SnapshotLosses& losses, const int& rank, const int& proc
     if (last == nullptr || last_key(entry) > last_key(last)) last = entry;
   }
   if (total == 0) return 0;
-  std::fprintf(stderr, "%s: %d of %d processes lost snapshots; the run lost %s\n",
-               losses.program, processes, process_count, count_and_names(total, first[1], first[2], last[3], last[4]).c_str());
+  std::fprintf(stderr, "%s: %d of %d processes lost snapshots; the run lost %s\n", losses.program,
+               processes, process_count,
+               count_and_names(total, first[1], first[2], last[3], last[4]).c_str());
   return 1;
 }
 

@@ -47,8 +47,12 @@ __attribute__((target("avx2"))) void stream_row_avx2(double* out, const double* 
                                  cell(up, centre, down, 3, rx, ry)};
   _mm256_stream_pd(out, _mm256_load_pd(piece));
   int j = 4;
-  for (; j + 4 <= sizeY - 1; j += 4) {
+  for (; j + 8 <= sizeY - 1; j += 8) {
     _mm_prefetch(reinterpret_cast<const char*>(down + j + PREFETCH_AHEAD), _MM_HINT_T0);
+    _mm256_stream_pd(out + j, four_cells(up, centre, down, j, two, vrx, vry));
+    _mm256_stream_pd(out + j + 4, four_cells(up, centre, down, j + 4, two, vrx, vry));
+  }
+  for (; j + 4 <= sizeY - 1; j += 4) {
     _mm256_stream_pd(out + j, four_cells(up, centre, down, j, two, vrx, vry));
   }
   // The rest, the right edge last: one piece when it makes one, else cell by cell.
@@ -73,7 +77,9 @@ bool stream_row(double* out, const double* up, const double* centre, const doubl
   return true;
 }
 
-void finish_streaming() { _mm_sfence(); }
+void finish_streaming() {
+  _mm_sfence();
+}
 
 #else
 

@@ -35,14 +35,16 @@ double available_bytes() {
   double current = 0.0;
   std::ifstream max_file("/sys/fs/cgroup/memory.max");
   std::ifstream current_file("/sys/fs/cgroup/memory.current");
-  if (max_file >> limit && current_file >> current) available = std::min(available, limit - current);
+  if (max_file >> limit && current_file >> current)
+    available = std::min(available, limit - current);
   return available;
 }
 
 }  // namespace
 
 double strip_bytes(const StudyOptions& options, const int& sizeX) {
-  const double row = std::ceil(options.cols * sizeof(double) / double(ROW_ALIGNMENT)) * ROW_ALIGNMENT;
+  const double row =
+      std::ceil(options.cols * sizeof(double) / double(ROW_ALIGNMENT)) * ROW_ALIGNMENT;
   double bytes = 2.0 * sizeX * (row + sizeof(double*)) + 4.0 * options.cols * sizeof(double);
   // Snapshot text is made in chunks of about half a million values, or one line when longer.
   if (options.every > 0) bytes += 12.0 * (std::max(1 << 19, sizeX) + options.rows) + (4 << 20);

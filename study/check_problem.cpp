@@ -34,10 +34,10 @@ std::string check_problem(const StudyOptions& options, const int& process_count)
   const StudyOptions& o = options;
   if (o.rows < 2) return "--rows " + std::to_string(o.rows) + " is too few: at least 2";
   if (o.rows < 2 * process_count) {
-    return "--rows " + std::to_string(o.rows) + " is too few for " +
-           std::to_string(process_count) + " processes: every strip needs two rows, so at least " +
-           std::to_string(2 * process_count) + " rows, or at most " +
-           std::to_string(o.rows / 2) + " processes";
+    return "--rows " + std::to_string(o.rows) + " is too few for " + std::to_string(process_count) +
+           " processes: every strip needs two rows, so at least " +
+           std::to_string(2 * process_count) + " rows, or at most " + std::to_string(o.rows / 2) +
+           " processes";
   }
   if (o.cols < 2) {
     return "--cols " + std::to_string(o.cols) +

@@ -10,8 +10,12 @@ constexpr double NEGLIGIBLE = 1e-16;  // relative to the 100 of the hot edge
 
 // Terms each series needs before they fall below NEGLIGIBLE: the Fourier terms decay like
 // exp(-(n pi / L)^2 t), the images like erfc(k L / sqrt(t)), which is below 1e-16 past 5.9.
-double fourier_terms(double L, double t) { return L / PI * std::sqrt(37.0 / t); }
-double image_terms(double L, double t) { return 5.9 * std::sqrt(t) / L; }
+double fourier_terms(double L, double t) {
+  return L / PI * std::sqrt(37.0 / t);
+}
+double image_terms(double L, double t) {
+  return 5.9 * std::sqrt(t) / L;
+}
 
 }  // namespace
 

@@ -1,5 +1,5 @@
-// heat2d-study: heat2d's solver on a grid, step count and time step of the user's choosing, with its
-// speed and its distance from the exact solution.
+// heat2d-study: heat2d's solver on a grid, step count and time step of the user's choosing, with
+// its speed and its distance from the exact solution.
 #include <mpi.h>
 
 #include <algorithm>
@@ -127,7 +127,8 @@ int main(int argc, char** argv) {
 
   int status = report_losses(losses, rank, process_count);
   if (saving) {
-    problem = save_npy(options.save, T0, sizeX, row_begin, NUMBER_OF_NODES_X, NUMBER_OF_NODES_Y, rank);
+    problem =
+        save_npy(options.save, T0, sizeX, row_begin, NUMBER_OF_NODES_X, NUMBER_OF_NODES_Y, rank);
     if (!problem.empty() && rank == 0) std::fprintf(stderr, "heat2d-study: %s\n", problem.c_str());
     if (!problem.empty() && rank == 0) status = 1;
   }

@@ -19,7 +19,8 @@ const char* const STUDY_USAGE =
     "  --cols NY       grid columns, at least 2 (default 10)\n"
     "  --steps S       time steps, at least 1 (default 25000)\n"
     "  --dt DT         time step, positive and stable: DT*(NX^2 + NY^2) <= 1/2 (default 1e-05)\n"
-    "  --every K       snapshot files every K steps as heat2d writes them, 0 for none (default 10)\n"
+    "  --every K       snapshot files every K steps as heat2d writes them, 0 for none (default "
+    "10)\n"
     "  --save FILE.npy the field after the last step as a NumPy file (float64, NX x NY)\n"
     "  --json          the summary as one JSON object on one line\n"
     "  --help          this text\n"
@@ -50,7 +51,9 @@ bool read_double(const char* text, double& value) {
   return *end == '\0' && errno != ERANGE && std::isfinite(value);
 }
 
-std::string quoted(const char* text) { return std::string("'") + text + "'"; }
+std::string quoted(const char* text) {
+  return std::string("'") + text + "'";
+}
 
 }  // namespace
 

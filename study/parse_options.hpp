@@ -5,13 +5,13 @@
 
 // A problem of the user's choice; the defaults are heat2d's fixed problem.
 struct StudyOptions {
-  int rows = 10;          // NX, grid rows (the x direction)
-  int cols = 10;          // NY, grid columns (the y direction)
-  int steps = 25000;      // S
-  double dt = 1e-5;       // DT
-  int every = 10;         // K: a snapshot every K steps, none when 0
-  std::string save;       // FILE.npy for the final field, none when empty
-  bool json = false;      // the summary as one JSON object
+  int rows = 10;      // NX, grid rows (the x direction)
+  int cols = 10;      // NY, grid columns (the y direction)
+  int steps = 25000;  // S
+  double dt = 1e-5;   // DT
+  int every = 10;     // K: a snapshot every K steps, none when 0
+  std::string save;   // FILE.npy for the final field, none when empty
+  bool json = false;  // the summary as one JSON object
   bool help = false;
 };
 

@@ -16,7 +16,9 @@
 
 namespace {
 
-std::string partial(const std::string& path) { return path + ".part"; }
+std::string partial(const std::string& path) {
+  return path + ".part";
+}
 
 // Rank 0's errno, shared with every process; 0 when all is well.
 int agree(int error) {
@@ -43,8 +45,8 @@ int write_rows(MPI_File file, MPI_Offset offset, double** T0, int first, int cou
   MPI_Datatype rows;
   MPI_Type_create_hindexed_block(count, NY, where.data(), MPI_DOUBLE, &rows);
   MPI_Type_commit(&rows);
-  const int code = MPI_File_write_at_all(file, offset, MPI_BOTTOM, count > 0 ? 1 : 0, rows,
-                                         MPI_STATUS_IGNORE);
+  const int code =
+      MPI_File_write_at_all(file, offset, MPI_BOTTOM, count > 0 ? 1 : 0, rows, MPI_STATUS_IGNORE);
   MPI_Type_free(&rows);
   return code;
 }
@@ -90,7 +92,8 @@ std::string save_npy(const std::string& path, double** T0, const int& sizeX, con
   for (int b = 0; b < batches; ++b) {
     const int first = std::min(sizeX, b * batch);
     const int count = std::min(sizeX - first, batch);
-    const MPI_Offset offset = header.size() + (row_begin + static_cast<MPI_Offset>(first)) * row_bytes;
+    const MPI_Offset offset =
+        header.size() + (row_begin + static_cast<MPI_Offset>(first)) * row_bytes;
     const int written = write_rows(file, offset, T0, first, count, NUMBER_OF_NODES_Y);
     if (code == MPI_SUCCESS) code = written;
   }
@@ -104,7 +107,9 @@ std::string save_npy(const std::string& path, double** T0, const int& sizeX, con
   error = agree(error);
   if (failed || error != 0) {
     abandon_save(path, rank);
-    if (failed) return "--save " + path + " not written" + (code != MPI_SUCCESS ? ": " + mpi_error(code) : " (on another process)");
+    if (failed)
+      return "--save " + path + " not written" +
+             (code != MPI_SUCCESS ? ": " + mpi_error(code) : " (on another process)");
     return "--save " + path + " not written: " + std::strerror(error);
   }
   return "";

@@ -11,8 +11,8 @@
 #include "bits.hpp"
 #include "common/allocate_field.hpp"
 #include "driver/initial_field.hpp"
-#include "solver/swap_layers.hpp"
 #include "solver/stream_row.hpp"
+#include "solver/swap_layers.hpp"
 
 namespace {
 
