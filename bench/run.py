@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""Benchmarks of heat2d and heat2d-study: whole runs against the floor program, instructions per run,
-a time step against plain copies, two processes against one, peak memory, and oversubscription.
+"""Benchmarks of heat2d and heat2d-study: whole runs against the floor program, instructions per
+run, a time step against plain copies, two processes against one, peak memory, oversubscription.
 Prints the figures as tables.
 
 Usage: bench/run.py BUILD_DIR [--rounds R] [--quick], with Open MPI's environment from
@@ -160,7 +160,8 @@ def main():
             print(f"{n:>3} {m['heat2d']:>10.3f} {m['floor']:>10.3f} "
                   f"{m['heat2d'] / m['floor']:>7.3f}")
         print("\nOversubscription on this machine (target: <= 2.5)")
-        print(f"heat2d 5 processes / 2 processes: {medians[5]['heat2d'] / medians[2]['heat2d']:.2f}")
+        oversubscribed = medians[5]["heat2d"] / medians[2]["heat2d"]
+        print(f"heat2d 5 processes / 2 processes: {oversubscribed:.2f}")
 
         counted = instructions(build, scratch)
         print("\nInstructions of one process in a one-process run, callgrind (targets: heat2d "

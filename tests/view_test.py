@@ -43,7 +43,8 @@ def runs(tmp_path_factory):
 
 
 def test_strips_reassemble_into_the_one_process_grid(runs):
-    assert view("check", runs[5]).stdout == "sound: 2500 labels of a 10 x 10 grid from 5 processes\n"
+    checked = view("check", runs[5]).stdout
+    assert checked == "sound: 2500 labels of a 10 x 10 grid from 5 processes\n"
     one = RunFolder(runs[1])
     assert one.shape == (10, 10) and len(one.labels) == 2500 and one.labels[-1] == 24990
     first = one.field(0)
@@ -132,8 +133,8 @@ BAD_INPUT = [
     (lambda f: replace_with(f, snapshot_name(1, 60), os.mkfifo), "a FIFO, not a snapshot file"),
     (lambda f: replace_with(f, snapshot_name(1, 60), lambda p: p.symlink_to("/dev/zero")),
      "a device, not a snapshot file"),
-    (lambda f: replace_with(f, snapshot_name(1, 60), lambda p: os.truncate(p.touch() or p, 1 << 30)),
-     "1073741824 bytes, more than a strip of 5 x 10 values can hold"),
+    (lambda f: replace_with(f, snapshot_name(1, 60), lambda p: os.truncate(p.touch() or p, 1 << 30)
+                            ), "1073741824 bytes, more than a strip of 5 x 10 values can hold"),
 ]
 
 
