@@ -11,8 +11,9 @@ from .run_folder import RunError, RunFolder, plural, require_regular_file
 
 DESCRIPTION = """Looks at the snapshot files that heat2d and heat2d-study leave in a run folder:
 pictures of the temperature field, an animation, a ParaView time series, a check of every file,
-and whether two runs agree bit for bit. The grid and the number of processes are learnt from the files; every file is
-checked, and bad input gets one line naming the file and the problem, with exit status 2."""
+and whether two runs agree bit for bit. The grid and the number of processes are learnt from the
+files; every file read is checked, and bad input gets one line naming the file and the problem,
+with exit status 2."""
 
 
 def labels_with_last(labels, every):
@@ -114,11 +115,10 @@ def positive_number(text):
 def parser():
     p = argparse.ArgumentParser(prog="heat2d-view", description=DESCRIPTION)
     commands = p.add_subparsers(dest="command", required=True, metavar="COMMAND")
-    formatter = argparse.ArgumentDefaultsHelpFormatter
     run_help = "run folder (the working directory of a heat2d or heat2d-study run)"
-    dt_help = "time step of the run, for the times shown (heat2d's is the default)"
+    dt_help = "time step of the run, for the times shown (default: %(default)g, heat2d's)"
 
-    plot = commands.add_parser("plot", formatter_class=formatter,
+    plot = commands.add_parser("plot",
                                help="heat map of the field at one label, or of a .npy field",
                                description="Draws the field at one label of a run, or a field "
                                "saved by heat2d-study --save, as a PNG, PDF or SVG picture.")
@@ -129,28 +129,29 @@ def parser():
                       help="picture to write (default: RUN/field_LABEL.png)")
     plot.set_defaults(action=plot_command)
 
-    animate = commands.add_parser("animate", formatter_class=formatter,
+    animate = commands.add_parser("animate",
                                   help="animated GIF through the labels",
                                   description="Draws every k-th label of a run, and the last, "
                                   "as the frames of an animated GIF on one colour scale.")
     animate.add_argument("run", type=pathlib.Path, metavar="RUN", help=run_help)
     animate.add_argument("--every", type=whole_number(1), default=25,
-                         help="every k-th label, and always the last (1 for all)")
+                         help="every k-th label, and always the last; 1 for all (default: "
+                         "%(default)s)")
     animate.add_argument("--fps", type=whole_number(1, 100), default=20,
-                         help="frames per second")
+                         help="frames per second, 1 to 100 (default: %(default)s)")
     animate.add_argument("--dt", type=positive_number, default=problem.DT, help=dt_help)
     animate.add_argument("-o", "--output", type=pathlib.Path,
                          help="GIF to write (default: RUN/field.gif)")
     animate.set_defaults(action=animate_command)
 
-    vtk = commands.add_parser("vtk", formatter_class=formatter,
+    vtk = commands.add_parser("vtk",
                               help="ParaView time series: .vti files and a .pvd collection",
                               description="Writes the initial field and every k-th label, and "
                               "the last, as VTK ImageData files with a .pvd collection of their "
                               "times, for ParaView or VisIt.")
     vtk.add_argument("run", type=pathlib.Path, metavar="RUN", help=run_help)
     vtk.add_argument("--every", type=whole_number(1), default=1,
-                     help="every k-th label, and always the last")
+                     help="every k-th label, and always the last (default: %(default)s, all)")
     vtk.add_argument("--dt", type=positive_number, default=problem.DT, help=dt_help)
     vtk.add_argument("-o", "--output", type=pathlib.Path,
                      help="folder to write into; its parent must exist (default: RUN/vtk)")
