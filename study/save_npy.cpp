@@ -33,6 +33,24 @@ std::string mpi_error(int code) {
   return std::string(text, length);
 }
 
+// Not an MPI error code: the write returned, but with fewer bytes than asked.
+constexpr int SHORT_WRITE = -1;
+
+// True on every process when an MPI call failed on any.
+bool any_failed(int code) {
+  int failed = code != MPI_SUCCESS;
+  MPI_Allreduce(MPI_IN_PLACE, &failed, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
+  return failed != 0;
+}
+
+// What rank 0 says when a process failed: its own reason, or that another process had one.
+std::string not_written(const std::string& path, int code) {
+  const std::string reason = code == SHORT_WRITE   ? "fewer bytes written than asked (disk full?)"
+                             : code != MPI_SUCCESS ? mpi_error(code)
+                                                   : "it failed on another process";
+  return "--save " + path + " not written: " + reason;
+}
+
 // Rows at most this many bytes per collective write: MPI counts are int, and a large strip's
 // datatype would otherwise exceed them.
 constexpr double BATCH_BYTES = 1 << 30;
@@ -45,9 +63,13 @@ int write_rows(MPI_File file, MPI_Offset offset, double** T0, int first, int cou
   MPI_Datatype rows;
   MPI_Type_create_hindexed_block(count, NY, where.data(), MPI_DOUBLE, &rows);
   MPI_Type_commit(&rows);
-  const int code =
-      MPI_File_write_at_all(file, offset, MPI_BOTTOM, count > 0 ? 1 : 0, rows, MPI_STATUS_IGNORE);
+  MPI_Status status;
+  int code = MPI_File_write_at_all(file, offset, MPI_BOTTOM, count > 0 ? 1 : 0, rows, &status);
   MPI_Type_free(&rows);
+  // A full disk may give a short write rather than an error.
+  MPI_Count written = 0;
+  if (code == MPI_SUCCESS) code = MPI_Get_elements_x(&status, MPI_DOUBLE, &written);
+  if (code == MPI_SUCCESS && written != static_cast<MPI_Count>(count) * NY) code = SHORT_WRITE;
   return code;
 }
 
@@ -77,12 +99,21 @@ std::string save_npy(const std::string& path, double** T0, const int& sizeX, con
   MPI_File file;
   int code = MPI_File_open(MPI_COMM_WORLD, temporary.c_str(), MPI_MODE_WRONLY | MPI_MODE_CREATE,
                            MPI_INFO_NULL, &file);
-  if (code != MPI_SUCCESS) return "--save " + path + " not written: " + mpi_error(code);
+  // The calls below are collective: either every process goes on to them, or none does.
+  if (any_failed(code)) {
+    if (code == MPI_SUCCESS) MPI_File_close(&file);
+    abandon_save(path, rank);
+    return not_written(path, code);
+  }
   // Exactly the header and the field: nothing of an older file may remain past its end.
   code = MPI_File_set_size(file, header.size() + NUMBER_OF_NODES_X * row_bytes);
   if (code == MPI_SUCCESS && rank == 0) {
+    MPI_Status status;
     code = MPI_File_write_at(file, 0, header.data(), static_cast<int>(header.size()), MPI_CHAR,
-                             MPI_STATUS_IGNORE);
+                             &status);
+    int written = 0;
+    if (code == MPI_SUCCESS) MPI_Get_count(&status, MPI_CHAR, &written);
+    if (code == MPI_SUCCESS && written != static_cast<int>(header.size())) code = SHORT_WRITE;
   }
   // Every process makes the same number of collective calls; one with fewer rows writes nothing in
   // the last ones.
@@ -100,16 +131,15 @@ std::string save_npy(const std::string& path, double** T0, const int& sizeX, con
   const int closed = MPI_File_close(&file);
   if (code == MPI_SUCCESS) code = closed;
 
-  int failed = code != MPI_SUCCESS;
-  MPI_Allreduce(MPI_IN_PLACE, &failed, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
-  int error = 0;
-  if (rank == 0 && !failed) error = std::rename(temporary.c_str(), path.c_str()) == 0 ? 0 : errno;
-  error = agree(error);
-  if (failed || error != 0) {
+  if (any_failed(code)) {
     abandon_save(path, rank);
-    if (failed)
-      return "--save " + path + " not written" +
-             (code != MPI_SUCCESS ? ": " + mpi_error(code) : " (on another process)");
+    return not_written(path, code);
+  }
+  int error = 0;
+  if (rank == 0) error = std::rename(temporary.c_str(), path.c_str()) == 0 ? 0 : errno;
+  error = agree(error);
+  if (error != 0) {
+    abandon_save(path, rank);
     return "--save " + path + " not written: " + std::strerror(error);
   }
   return "";

@@ -2,6 +2,7 @@
 and one clear refusal for every bad input."""
 import json
 import os
+import subprocess
 
 import numpy as np
 import pytest
@@ -76,6 +77,21 @@ def test_bad_input_is_refused_in_one_line_before_anything_is_written(tmp_path, n
     ours = [line for line in result.stderr.splitlines() if line.startswith("heat2d-study:")]
     assert len(ours) == 1 and ours[0].startswith(f"heat2d-study: {message}"), result.stderr
     assert result.stdout == "" and list(tmp_path.iterdir()) == []
+
+
+def test_a_field_that_does_not_fit_on_the_disk_is_reported_and_removed(tmp_path):
+    disk = tmp_path / "disk"
+    disk.mkdir()
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", disk]).returncode != 0:
+        pytest.skip("cannot mount a small file system here")
+    try:
+        result = study(2, tmp_path, "--rows", 200, "--cols", 200, "--steps", 3, "--dt", 1e-6,
+                       "--every", 0, "--save", disk / "field.npy")
+        assert result.returncode == 1 and "heat2d-study: --save " in result.stderr
+        assert "not written: fewer bytes written than asked" in result.stderr
+        assert list(disk.iterdir()) == []
+    finally:
+        subprocess.run(["umount", disk], check=True)
 
 
 def test_help_prints_the_usage_and_runs_nothing(tmp_path):
