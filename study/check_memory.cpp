@@ -22,11 +22,10 @@ constexpr double GIB = 1024.0 * 1024.0 * 1024.0;
 double available_bytes() {
   double available = -1.0;
   std::ifstream meminfo("/proc/meminfo");
-  std::string key;
+  std::string line;
   double kib = 0.0;
-  std::string unit;
-  while (meminfo >> key >> kib >> unit) {
-    if (key == "MemAvailable:") available = kib * 1024.0;
+  while (std::getline(meminfo, line)) {
+    if (std::sscanf(line.c_str(), "MemAvailable: %lf kB", &kib) == 1) available = kib * 1024.0;
   }
   if (available < 0.0) {
     available = static_cast<double>(sysconf(_SC_AVPHYS_PAGES)) * sysconf(_SC_PAGESIZE);
@@ -35,8 +34,9 @@ double available_bytes() {
   double current = 0.0;
   std::ifstream max_file("/sys/fs/cgroup/memory.max");
   std::ifstream current_file("/sys/fs/cgroup/memory.current");
-  if (max_file >> limit && current_file >> current)
+  if (max_file >> limit && current_file >> current) {
     available = std::min(available, limit - current);
+  }
   return available;
 }
 
