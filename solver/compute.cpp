@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 
 #include "solver/stream_row.hpp"
 #include "solver/update_cell.hpp"
@@ -56,17 +57,24 @@ __attribute__((always_inline)) inline void update_strip(double** T0, double** T1
   }
 }
 
+// The last-level cache of this processor, as the kernel describes it (glibc's sysconf reports the
+// whole package's L3 on some AMD processors, eight times the 32 MiB one core can use).
+double last_level_cache_bytes() {
+  std::ifstream size_file("/sys/devices/system/cpu/cpu0/cache/index3/size");
+  double kib = 0.0;
+  if (size_file >> kib && kib > 0.0) return kib * 1024.0;
+  long bytes = -1;
+#ifdef _SC_LEVEL3_CACHE_SIZE
+  bytes = sysconf(_SC_LEVEL3_CACHE_SIZE);
+#endif
+  return bytes > 0 ? static_cast<double>(bytes) : 32.0 * 1024 * 1024;
+}
+
 // Streamed stores pay once the two layers no longer fit in the last-level cache: the layer being
 // written would be evicted before the next step reads it anyway, and streaming saves reading it in
 // before writing it. Below that size they would push a layer the next step needs out to memory.
 bool layers_exceed_cache(int sizeX, int sizeY) {
-  static const double cache_bytes = [] {
-    long bytes = -1;
-#ifdef _SC_LEVEL3_CACHE_SIZE
-    bytes = sysconf(_SC_LEVEL3_CACHE_SIZE);
-#endif
-    return bytes > 0 ? static_cast<double>(bytes) : 32.0 * 1024 * 1024;
-  }();
+  static const double cache_bytes = last_level_cache_bytes();
   return 2.0 * sizeX * sizeY * sizeof(double) > cache_bytes;
 }
 

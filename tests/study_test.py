@@ -28,6 +28,7 @@ def figures(n, folder, *options):
     ((37, 23, 300, 2e-4), range(1, 9)),
     ((12, 2, 200, 1e-3), range(1, 7)),    # two columns: no inner column at all
     ((16, 2000, 40, 1e-8), (1, 2, 4, 8)),
+    ((1600, 1600, 4, 1e-8), (1, 2)),     # one process's layers outgrow the cache: streamed rows
 ])
 def test_the_saved_field_is_the_same_bytes_on_every_process_count(tmp_path, shape, counts):
     rows, cols, steps, dt = shape
