@@ -1,6 +1,7 @@
 // Allocation of a field: an array of row pointers, each row an array of doubles of its own.
 #include "common/allocate_field.hpp"
 
+#include <cmath>
 #include <cstddef>
 #include <new>
 
@@ -14,11 +15,21 @@ namespace {
 constexpr double STAGGERED_FIELD_BYTES = 16.0 * 1024 * 1024;
 constexpr std::size_t STAGGER_CYCLE = 61;
 
+bool staggered(const int& rows, const int& cols) {
+  return static_cast<double>(rows) * cols * sizeof(double) > STAGGERED_FIELD_BYTES;
+}
+
 }  // namespace
+
+double field_bytes(const int& rows, const int& cols) {
+  const double lines = std::ceil(cols * sizeof(double) / static_cast<double>(ROW_ALIGNMENT)) +
+                       (staggered(rows, cols) ? STAGGER_CYCLE - 1 : 0);
+  return static_cast<double>(rows) * (lines * ROW_ALIGNMENT + sizeof(double*));
+}
 
 double** allocate_field(const int& rows, const int& cols) {
   static std::size_t staggered_rows = 0;
-  const bool stagger = static_cast<double>(rows) * cols * sizeof(double) > STAGGERED_FIELD_BYTES;
+  const bool stagger = staggered(rows, cols);
   double** field = new double*[rows];
   for (int i = 0; i < rows; ++i) {
     const std::size_t skew =

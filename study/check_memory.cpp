@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <limits>
@@ -43,9 +42,7 @@ double available_bytes() {
 }  // namespace
 
 double strip_bytes(const StudyOptions& options, const int& sizeX) {
-  const double row =
-      std::ceil(options.cols * sizeof(double) / double(ROW_ALIGNMENT)) * ROW_ALIGNMENT;
-  double bytes = 2.0 * sizeX * (row + sizeof(double*)) + 4.0 * options.cols * sizeof(double);
+  double bytes = 2.0 * field_bytes(sizeX, options.cols) + 4.0 * options.cols * sizeof(double);
   // Snapshot text is made in chunks of about half a million values, or one line when longer.
   if (options.every > 0) bytes += 12.0 * (std::max(1 << 19, sizeX) + options.rows) + (4 << 20);
   return bytes;

@@ -5,7 +5,7 @@
 
 #include "study/parse_options.hpp"
 
-// Bytes one process needs for a strip of sizeX rows: two layers of rows aligned to cache lines,
+// Bytes one process needs for a strip of sizeX rows: two layers as allocate_field lays them out,
 // the four row buffers and, when snapshots are written, the text buffers.
 double strip_bytes(const StudyOptions& options, const int& sizeX);
 
