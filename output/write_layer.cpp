@@ -9,7 +9,7 @@
 #include "output/snapshot_name.hpp"
 
 namespace {
-// Text is made and written this many bytes of it at a time (about 11 per value), so that a large
+// Text is made and written this many values at a time (about 11 bytes each), so that a large
 // strip needs no second copy of itself as text. Any strip of a small grid goes out in one write.
 constexpr int CHUNK_VALUES = 1 << 19;
 }  // namespace
@@ -25,8 +25,8 @@ int write_layer(double** field, const int& rows, const int& cols, const int& ran
   // the same.
   static std::vector<char> text;
   const int columns_per_chunk = std::max(1, CHUNK_VALUES / std::max(rows, 1));
-  for (int k = 0; k < cols; k += columns_per_chunk) {
-    const int end = std::min(cols, k + columns_per_chunk);
+  for (int k = 0, end = 0; k < cols; k = end) {
+    end = cols - k <= columns_per_chunk ? cols : k + columns_per_chunk;
     const std::size_t length = layer_text(field, rows, k, end, text);
     const int error = append_text(name, text.data(), length);
     if (error != 0) return error;
