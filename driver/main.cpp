@@ -8,6 +8,7 @@
 #include "driver/catch_file_size_limit.hpp"
 #include "driver/initial_field.hpp"
 #include "driver/report_losses.hpp"
+#include "output/snapshot_name.hpp"
 #include "output/write_layer.hpp"
 #include "solver/solve.hpp"
 #include "solver/strip_bounds.hpp"
@@ -19,8 +20,6 @@ namespace {
 float clock_seconds() {
   return static_cast<float>(std::clock()) / static_cast<float>(CLOCKS_PER_SEC);
 }
-
-constexpr int INITIAL_FIELD_RANK = -100;
 
 }  // namespace
 

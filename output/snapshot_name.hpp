@@ -3,6 +3,9 @@
 
 #include <cstddef>
 
+// The rank label of the initial-field snapshot, rank-100_0.000000, which every process appends.
+constexpr int INITIAL_FIELD_RANK = -100;
+
 // The name buffer of a snapshot: every name the program produces is far shorter.
 constexpr std::size_t SNAPSHOT_NAME_SIZE = 100;
 

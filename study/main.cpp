@@ -10,12 +10,14 @@
 #include "common/allocate_field.hpp"
 #include "driver/catch_file_size_limit.hpp"
 #include "driver/report_losses.hpp"
+#include "output/snapshot_name.hpp"
 #include "output/write_initial_field.hpp"
 #include "solver/advance.hpp"
 #include "solver/strip_bounds.hpp"
 #include "study/check_memory.hpp"
 #include "study/check_problem.hpp"
 #include "study/largest_difference.hpp"
+#include "study/on_every_process.hpp"
 #include "study/parse_options.hpp"
 #include "study/save_npy.hpp"
 #include "study/summary.hpp"
@@ -32,13 +34,6 @@ int refuse(const std::string& problem, const int& rank) {
   return BAD_INPUT;
 }
 
-// True on every process when every process has true.
-bool all(bool mine) {
-  int value = mine ? 1 : 0;
-  MPI_Allreduce(MPI_IN_PLACE, &value, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
-  return value == 1;
-}
-
 // The two layers of the strip at the start: the hot first row of the grid at 100, all else 0.
 bool allocate_layers(double**& T0, double**& T1, const int& sizeX, const int& sizeY,
                      const int& row_begin) {
@@ -48,8 +43,10 @@ bool allocate_layers(double**& T0, double**& T1, const int& sizeX, const int& si
   } catch (const std::bad_alloc&) {
     return false;
   }
-  if (row_begin == 0) std::fill(T0[0], T0[0] + sizeY, 100.0);
-  if (row_begin == 0) std::fill(T1[0], T1[0] + sizeY, 100.0);
+  if (row_begin == 0) {
+    std::fill(T0[0], T0[0] + sizeY, 100.0);
+    std::fill(T1[0], T1[0] + sizeY, 100.0);
+  }
   return true;
 }
 
@@ -85,7 +82,7 @@ int main(int argc, char** argv) {
   if (!problem.empty()) return refuse(problem, rank);
   double** T0 = nullptr;
   double** T1 = nullptr;
-  if (!all(allocate_layers(T0, T1, sizeX, sizeY, row_begin))) {
+  if (!on_every_process(allocate_layers(T0, T1, sizeX, sizeY, row_begin))) {
     return refuse("the strips could not be allocated: too large for the memory", rank);
   }
   const bool saving = !options.save.empty();
@@ -101,7 +98,7 @@ int main(int argc, char** argv) {
   losses.program = "heat2d-study";
   if (options.every > 0) {
     const int error = write_initial_field(NUMBER_OF_NODES_X, NUMBER_OF_NODES_Y);
-    if (error != 0) note_loss(losses, -100, 0, error);
+    if (error != 0) note_loss(losses, INITIAL_FIELD_RANK, 0, error);
   }
 
   double exchange_seconds = 0.0;
@@ -129,8 +126,10 @@ int main(int argc, char** argv) {
   if (saving) {
     problem =
         save_npy(options.save, T0, sizeX, row_begin, NUMBER_OF_NODES_X, NUMBER_OF_NODES_Y, rank);
-    if (!problem.empty() && rank == 0) std::fprintf(stderr, "heat2d-study: %s\n", problem.c_str());
-    if (!problem.empty() && rank == 0) status = 1;
+    if (!problem.empty() && rank == 0) {
+      std::fprintf(stderr, "heat2d-study: %s\n", problem.c_str());
+      status = 1;
+    }
   }
   if (rank == 0) std::fputs(summary(figures, options.json).c_str(), stdout);
   std::fflush(stdout);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "study/npy_header.hpp"
+#include "study/on_every_process.hpp"
 
 namespace {
 
@@ -35,13 +36,6 @@ std::string mpi_error(int code) {
 
 // Not an MPI error code: the write returned, but with fewer bytes than asked.
 constexpr int SHORT_WRITE = -1;
-
-// True on every process when an MPI call failed on any.
-bool any_failed(int code) {
-  int failed = code != MPI_SUCCESS;
-  MPI_Allreduce(MPI_IN_PLACE, &failed, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
-  return failed != 0;
-}
 
 // What rank 0 says when a process failed: its own reason, or that another process had one.
 std::string not_written(const std::string& path, int code) {
@@ -100,7 +94,7 @@ std::string save_npy(const std::string& path, double** T0, const int& sizeX, con
   int code = MPI_File_open(MPI_COMM_WORLD, temporary.c_str(), MPI_MODE_WRONLY | MPI_MODE_CREATE,
                            MPI_INFO_NULL, &file);
   // The calls below are collective: either every process goes on to them, or none does.
-  if (any_failed(code)) {
+  if (!on_every_process(code == MPI_SUCCESS)) {
     if (code == MPI_SUCCESS) MPI_File_close(&file);
     abandon_save(path, rank);
     return not_written(path, code);
@@ -131,7 +125,7 @@ std::string save_npy(const std::string& path, double** T0, const int& sizeX, con
   const int closed = MPI_File_close(&file);
   if (code == MPI_SUCCESS) code = closed;
 
-  if (any_failed(code)) {
+  if (!on_every_process(code == MPI_SUCCESS)) {
     abandon_save(path, rank);
     return not_written(path, code);
   }

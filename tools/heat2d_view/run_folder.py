@@ -115,6 +115,7 @@ class RunFolder:
         for path in files.values():
             require_regular_file(path)
         self.initial = files.get((INITIAL_RANK, 0))
+        self._initial = None
 
         blocks = [parse_block(self.path(rank, self.labels[0])) for rank in self.ranks]
         self.shape = (sum(block.shape[0] for block in blocks), blocks[0].shape[1])
@@ -161,11 +162,7 @@ class RunFolder:
 
     def initial_field(self):
         """The initial field: the first of the copies in rank-100_0.000000, or None."""
-        if self.initial is None:
-            return None
-        nx, ny = self.shape
-        copies = parse_block(self.initial, self.process_count * ny * (VALUE_BYTES * nx + 1))
-        return copies[:, :ny]
+        return self._initial
 
     def _check_first_label(self, first):
         # At the first label the insulated edge columns lag the inner ones, so a genuine file's
@@ -184,3 +181,4 @@ class RunFolder:
                 raise RunError(f"{self.initial}: holds {count} copies of the initial field, a "
                                f"run of {plural(self.process_count, 'process')} writes "
                                f"{self.process_count}: two runs in one folder?")
+            self._initial = copies[:, :ny]
