@@ -122,12 +122,13 @@ TEST(StreamRow, GivesTheSchemeBitsWhereverItStreams) {
   int streamed = 0;
   for (int width : {2, 7, 8, 9, 11, 64, 1001}) {
     for (int offset : {0, 1, 4}) {
-      std::vector<double> rows(4 * (width + 8));
-      for (double& value : rows) value = temperature(generator);
-      double* up = rows.data();
-      double* centre = up + width + 8;
-      double* down = centre + width + 8;
-      double* out = down + width + 8 + offset;
+      // Rows on cache lines, as allocate_field gives them, so that offsets 0 and 4 stream.
+      const int stride = (width + 8 + 7) / 8 * 8;
+      double* up = allocate_field(1, 4 * stride)[0];
+      for (int k = 0; k < 3 * stride; ++k) up[k] = temperature(generator);
+      double* centre = up + stride;
+      double* down = centre + stride;
+      double* out = down + stride + offset;
       const std::vector<double> before(out, out + width);
       if (!stream_row(out, up, centre, down, width, rx, rx)) {
         EXPECT_TRUE(std::equal(before.begin(), before.end(), out));
