@@ -1,9 +1,9 @@
-// One time step of a one-process run (the row copies and the update, no snapshot) against the
-// fastest plain copy of a layer of the same size: a vectorised loop, memcpy and streamed stores,
-// each on the step's own layers (whose large rows are staggered within the page) and on layers of
-// rows allocated plainly one after another, since either layout may suit a copy better. All seven
-// are measured in turn in every round, so that the machine's drift affects them alike. Prints the
-// medians as a table.
+// One time step of a one-process heat2d-study run (the update of its one block, no snapshot)
+// against the fastest plain copy of a layer of the same size: a vectorised loop, memcpy and
+// streamed stores, each on the step's own layers (whose large rows are staggered within the page)
+// and on layers of rows allocated plainly one after another, since either layout may suit a copy
+// better. All seven are measured in turn in every round, so that the machine's drift affects them
+// alike. Prints the medians as a table.
 //
 // Usage: kernel_bench [ROUNDS] [N...]    (default: 21 rounds, N = 1024 4096)
 #include <algorithm>
@@ -17,7 +17,7 @@
 
 #include "common/allocate_field.hpp"
 #include "copies.hpp"
-#include "solver/time_step.hpp"
+#include "solver/block_step.hpp"
 
 namespace {
 
@@ -40,8 +40,8 @@ double** plain_field(int n) {
 }
 
 void measure(int n, int rounds) {
-  double** T0 = allocate_field(n, n);
-  double** T1 = allocate_field(n, n);
+  double** T0 = allocate_block(n, n);
+  double** T1 = allocate_block(n, n);
   double** P0 = plain_field(n);
   double** P1 = plain_field(n);
   std::mt19937_64 generator(7);
@@ -50,17 +50,17 @@ void measure(int n, int rounds) {
     std::generate(T0[i], T0[i] + n, [&] { return temperature(generator); });
     std::copy(T0[i], T0[i] + n, P0[i]);
   }
-  std::vector<double> buffers(4 * n);
-  double* b = buffers.data();
   const double h = 1.0 / n;
-  const double dt = 0.2 * h * h;
+  const Scheme scheme = make_scheme(h, h, 0.2 * h * h);
+  const ProcessGrid one = {1, 1};
+  const Block block = block_of(n, n, one, 0, 0);
+  const int alone[SIDES] = {MPI_PROC_NULL, MPI_PROC_NULL, MPI_PROC_NULL, MPI_PROC_NULL};
+  Halo halo = make_halo(MPI_COMM_NULL, alone, n, n);
   double exchange_seconds = 0.0;
 
   constexpr int KINDS = 7;
   const std::function<void()> work[KINDS] = {
-      [&] {
-        time_step(T0, T1, n, n, b, b + n, b + 2 * n, b + 3 * n, h, h, dt, 0, 1, exchange_seconds);
-      },
+      [&] { block_step(T0, T1, block, scheme, halo, Exchange::blocking, exchange_seconds); },
       [&] { copy_loop(T0, T1, n, n); },
       [&] { copy_memcpy(T0, T1, n, n); },
       [&] { copy_streaming(T0, T1, n, n); },

@@ -5,9 +5,9 @@
 #include <ctime>
 #include <iostream>
 
-#include "driver/catch_file_size_limit.hpp"
+#include "common/catch_file_size_limit.hpp"
 #include "driver/initial_field.hpp"
-#include "driver/report_losses.hpp"
+#include "output/report_losses.hpp"
 #include "output/snapshot_name.hpp"
 #include "output/write_layer.hpp"
 #include "solver/solve.hpp"

@@ -1,36 +1,18 @@
 // One explicit time step of the heat equation on one process's strip.
 #include "solver/compute.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <fstream>
 
-#include "solver/stream_row.hpp"
-#include "solver/update_cell.hpp"
+#include "solver/stores.hpp"
+#include "solver/update_span.hpp"
 
 namespace {
 
-// A row that is not held: the update on the inner columns, and the insulated side columns copying
-// their inner neighbour from the current layer (so they lag one step behind). A branch-free loop
-// the compiler vectorises.
-inline void cached_row(double* __restrict out, const double* __restrict up,
-                       const double* __restrict centre, const double* __restrict down, int sizeY,
-                       double rx, double ry) {
-  for (int j = 1; j < sizeY - 1; ++j) {
-    out[j] = update_cell(up[j], centre[j], down[j], centre[j - 1], centre[j + 1], rx, ry);
-  }
-  out[0] = centre[1];
-  out[sizeY - 1] = centre[sizeY - 2];
-}
-
-// A row that is not held, written past the caches when Stream and where that is possible.
+// A strip spans the grid's width, so both ends of every row are insulated side cells.
 template <bool Stream>
 inline void update_row(double* out, const double* up, const double* centre, const double* down,
                        int sizeY, double rx, double ry) {
-  if (!Stream || !stream_row(out, up, centre, down, sizeY, rx, ry)) {
-    cached_row(out, up, centre, down, sizeY, rx, ry);
-  }
+  update_span<Stream>(out, up, centre, down, 0, sizeY, sizeY, true, true, rx, ry);
 }
 
 // Every row of the strip. The case analysis happens once per row, not per cell: the first row of
@@ -57,27 +39,6 @@ __attribute__((always_inline)) inline void update_strip(double** T0, double** T1
   }
 }
 
-// The last-level cache of this processor, as the kernel describes it (glibc's sysconf reports the
-// whole package's L3 on some AMD processors, eight times the 32 MiB one core can use).
-double last_level_cache_bytes() {
-  std::ifstream size_file("/sys/devices/system/cpu/cpu0/cache/index3/size");
-  double kib = 0.0;
-  if (size_file >> kib && kib > 0.0) return kib * 1024.0;
-  long bytes = -1;
-#ifdef _SC_LEVEL3_CACHE_SIZE
-  bytes = sysconf(_SC_LEVEL3_CACHE_SIZE);
-#endif
-  return bytes > 0 ? static_cast<double>(bytes) : 32.0 * 1024 * 1024;
-}
-
-// Streamed stores pay once the two layers no longer fit in the last-level cache: the layer being
-// written would be evicted before the next step reads it anyway, and streaming saves reading it in
-// before writing it. Below that size they would push a layer the next step needs out to memory.
-bool layers_exceed_cache(int sizeX, int sizeY) {
-  static const double cache_bytes = last_level_cache_bytes();
-  return 2.0 * sizeX * sizeY * sizeof(double) > cache_bytes;
-}
-
 }  // namespace
 
 // On x86-64 the kernel is also compiled for AVX2 and the loader picks the widest version the
@@ -95,7 +56,7 @@ void compute(double** T0, double** T1, const int& sizeX, const int& sizeY, const
   const double ry = dt / (dy * dy);
   const bool first = rank == 0;
   const bool last = rank == process_count - 1;
-  if (layers_exceed_cache(sizeX, sizeY)) {
+  if (streams(2.0 * sizeX * sizeY * sizeof(double))) {
     update_strip<true>(T0, T1, sizeX, sizeY, ghost_top, ghost_bottom, rx, ry, first, last);
     finish_streaming();
   } else {

@@ -5,12 +5,33 @@
 #include <iostream>
 
 #include "common/allocate_field.hpp"
-#include "solver/advance.hpp"
+#include "output/write_layer.hpp"
+#include "solver/compute.hpp"
+#include "solver/exchange.hpp"
 #include "solver/strip_bounds.hpp"
+#include "solver/swap_layers.hpp"
 
 namespace {
+
 constexpr int NUMBER_OF_STEPS = 25000;
 constexpr int OUTPUT_INTERVAL = 10;
+
+// The ghost rows start every step as copies of the strip's own edge rows: where a neighbour exists,
+// exchange then overwrites them; the first process keeps its own first row in ghost_top and the
+// last process its own last row in ghost_bottom, which is what holds the grid's top and bottom rows
+// fixed. One pass for all four buffers: rows are short, and four library copies cost more.
+void copy_edge_rows(double** T0, const int& sizeX, const int& sizeY, double* send_top,
+                    double* send_bottom, double* ghost_top, double* ghost_bottom) {
+  const double* first_row = T0[0];
+  const double* last_row = T0[sizeX - 1];
+  for (int n = 0; n < sizeY; ++n) {
+    send_top[n] = first_row[n];
+    send_bottom[n] = last_row[n];
+    ghost_top[n] = first_row[n];
+    ghost_bottom[n] = last_row[n];
+  }
+}
+
 }  // namespace
 
 void solve(double** T, const double& a, const double& b, const double& c, const double& d,
@@ -34,7 +55,21 @@ void solve(double** T, const double& a, const double& b, const double& c, const 
     std::copy(T[k], T[k] + sizeY, T0[k - row_begin]);
     std::copy(T[k], T[k] + sizeY, T1[k - row_begin]);
   }
-  double exchange_seconds = 0.0;
-  advance(T0, T1, sizeX, sizeY, dx, dy, dt, rank, process_count, NUMBER_OF_STEPS, OUTPUT_INTERVAL,
-          losses, exchange_seconds);
+  // Allocated once for the whole loop; the loop itself allocates nothing.
+  double* send_top = new double[sizeY]();
+  double* send_bottom = new double[sizeY]();
+  double* ghost_top = new double[sizeY]();
+  double* ghost_bottom = new double[sizeY]();
+
+  for (int step = 0; step < NUMBER_OF_STEPS; ++step) {
+    copy_edge_rows(T0, sizeX, sizeY, send_top, send_bottom, ghost_top, ghost_bottom);
+    exchange(send_top, send_bottom, ghost_top, ghost_bottom, sizeY, rank, process_count);
+    compute(T0, T1, sizeX, sizeY, ghost_top, ghost_bottom, dx, dy, dt, rank, process_count);
+    // T1 now holds the strip after step + 1 updates; that is what the file labelled `step` holds.
+    if (step % OUTPUT_INTERVAL == 0) {
+      const int error = write_layer(T1, sizeX, sizeY, rank, step);
+      if (error != 0) note_loss(losses, rank, step, error);
+    }
+    swap_layers(T0, T1);
+  }
 }

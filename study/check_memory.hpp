@@ -1,15 +1,26 @@
-// Whether the processes on each host have the memory their strips need.
+// Whether the processes on each host have the memory their blocks need.
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "solver/process_grid.hpp"
 #include "study/parse_options.hpp"
 
-// Bytes one process needs for a strip of sizeX rows: two layers as allocate_field lays them out,
-// the four row buffers and, when snapshots are written, the text buffers.
-double strip_bytes(const StudyOptions& options, const int& sizeX);
+// Bytes one process needs for its block: two layers with their ghost cells as allocate_block lays
+// them out, the packed columns and, when snapshots are written, the text buffers.
+double block_need(const StudyOptions& options, const Block& block);
 
-// Collective. Sums what the processes on each host need and compares it with what that host has
-// available (the memory the kernel reports available, or the cgroup's limit when lower). Returns
-// an empty string, or one line with the sizes when some host is short.
-std::string check_memory(const StudyOptions& options, const int& sizeX, const int& rank);
+// The memory a host has for new work, from the text of /proc/meminfo (MemAvailable: free memory
+// plus what the kernel can reclaim) and of a cgroup v2 limit and usage (memory.max, which may say
+// "max", and memory.current; empty when there is none): the lower of the two.
+double available_memory(const std::string& meminfo, const std::string& cgroup_max,
+                        const std::string& cgroup_current);
+
+// How many bytes the processes of one host need beyond what it has (negative when they fit): every
+// process holds its own block, so their needs add up.
+double host_shortfall(const std::vector<double>& needs, double available);
+
+// Collective. Gathers what the processes on each host need and compares it with what that host
+// has. Returns an empty string, or one line with the sizes when some host is short.
+std::string check_memory(const StudyOptions& options, const Block& block, const int& rank);

@@ -1,4 +1,4 @@
-// Whether a problem of heat2d-study makes sense for the number of processes.
+// Whether a problem of heat2d-study makes sense for the processes that run it.
 #include "study/check_problem.hpp"
 
 #include <cmath>
@@ -18,7 +18,75 @@ std::string format(const char* pattern, double value) {
   return text;
 }
 
+std::string grid_problem(const StudyOptions& o) {
+  // The first and last rows are held and the side columns copy their neighbours: with fewer than
+  // three of either, no cell is ever updated.
+  if (o.rows < 3) {
+    return "--rows " + std::to_string(o.rows) +
+           " is too few: at least 3 (the first and last rows are held, so the field needs a row "
+           "between them to change)";
+  }
+  if (o.cols < 3) {
+    return "--cols " + std::to_string(o.cols) +
+           " is too few: at least 3 (both side columns copy their inner neighbour, so the field "
+           "needs a column between them to change)";
+  }
+  return "";
+}
+
+std::string counts_problem(const StudyOptions& o) {
+  if (o.steps < 1) return "--steps " + std::to_string(o.steps) + " is too few: at least 1";
+  if (o.every < 0) {
+    return "--every " + std::to_string(o.every) + " is negative: 0 writes no snapshots";
+  }
+  if (o.save_every < 0) {
+    return "--save-every " + std::to_string(o.save_every) + " is negative: 0 saves only the end";
+  }
+  if (o.save_every > 0 && o.save.empty()) {
+    return "--save-every needs --save FILE.npy: the fields are saved beside it as FILE.S.npy";
+  }
+  return "";
+}
+
+std::string time_step_problem(const StudyOptions& o) {
+  if (!(o.dt > 0.0)) return format("--dt %g is not positive", o.dt);
+  if (!stable(o.dt, 1.0 / o.rows, 1.0 / o.cols)) {
+    return format("--dt %g is unstable", o.dt) + " on a " + std::to_string(o.rows) + " x " +
+           std::to_string(o.cols) + " grid: the scheme needs dt*(1/dx^2 + 1/dy^2) <= 1/2, so " +
+           format("--dt %.6g at most", largest_stable_dt(o.rows, o.cols));
+  }
+  return "";
+}
+
+std::string split_problem(const StudyOptions& o, const int& process_count,
+                          const ProcessGrid& grid) {
+  const bool procs_given = o.procs.rows > 0;
+  if (o.split == Split::strips) {
+    if (procs_given) {
+      return "--procs chooses the process grid of --split blocks; strips are always P x 1";
+    }
+    if (o.rows < 2 * process_count) {
+      return "--rows " + std::to_string(o.rows) + " is too few for " +
+             count_of(process_count, "process", "processes") +
+             ": every strip needs two rows, so at least " + std::to_string(2 * process_count) +
+             " rows, or at most " + count_of(o.rows / 2, "process", "processes");
+    }
+    return "";
+  }
+  if (procs_given && static_cast<long long>(o.procs.rows) * o.procs.cols != process_count) {
+    return "--procs " + std::to_string(o.procs.rows) + "x" + std::to_string(o.procs.cols) + " is " +
+           count_of(static_cast<long long>(o.procs.rows) * o.procs.cols, "process", "processes") +
+           ", but " + std::to_string(process_count) + (process_count == 1 ? " was" : " were") +
+           " started";
+  }
+  return check_process_grid(o.rows, o.cols, grid);
+}
+
 }  // namespace
+
+std::string count_of(long long count, const char* noun, const char* plural) {
+  return std::to_string(count) + " " + (count == 1 ? noun : plural);
+}
 
 double largest_stable_dt(const int& NUMBER_OF_NODES_X, const int& NUMBER_OF_NODES_Y) {
   const double dx = 1.0 / NUMBER_OF_NODES_X;
@@ -30,28 +98,11 @@ double largest_stable_dt(const int& NUMBER_OF_NODES_X, const int& NUMBER_OF_NODE
   return std::strtod(format("%.6g", dt).c_str(), nullptr);
 }
 
-std::string check_problem(const StudyOptions& options, const int& process_count) {
-  const StudyOptions& o = options;
-  if (o.rows < 2) return "--rows " + std::to_string(o.rows) + " is too few: at least 2";
-  if (o.rows < 2 * process_count) {
-    return "--rows " + std::to_string(o.rows) + " is too few for " + std::to_string(process_count) +
-           " processes: every strip needs two rows, so at least " +
-           std::to_string(2 * process_count) + " rows, or at most " + std::to_string(o.rows / 2) +
-           " processes";
-  }
-  if (o.cols < 2) {
-    return "--cols " + std::to_string(o.cols) +
-           " is too few: at least 2 (each side column copies its inner neighbour)";
-  }
-  if (o.steps < 1) return "--steps " + std::to_string(o.steps) + " is too few: at least 1";
-  if (o.every < 0) {
-    return "--every " + std::to_string(o.every) + " is negative: 0 writes no snapshots";
-  }
-  if (!(o.dt > 0.0)) return format("--dt %g is not positive", o.dt);
-  if (!stable(o.dt, 1.0 / o.rows, 1.0 / o.cols)) {
-    return format("--dt %g is unstable", o.dt) + " on a " + std::to_string(o.rows) + " x " +
-           std::to_string(o.cols) + " grid: the scheme needs dt*(1/dx^2 + 1/dy^2) <= 1/2, so " +
-           format("--dt %.6g at most", largest_stable_dt(o.rows, o.cols));
-  }
-  return "";
+std::string check_problem(const StudyOptions& options, const int& process_count,
+                          const ProcessGrid& grid) {
+  std::string problem = grid_problem(options);
+  if (problem.empty()) problem = counts_problem(options);
+  if (problem.empty()) problem = time_step_problem(options);
+  if (problem.empty()) problem = split_problem(options, process_count, grid);
+  return problem;
 }

@@ -1,8 +1,9 @@
-// Whether a problem of heat2d-study makes sense for the number of processes.
+// Whether a problem of heat2d-study makes sense for the processes that run it.
 #pragma once
 
 #include <string>
 
+#include "solver/process_grid.hpp"
 #include "study/parse_options.hpp"
 
 // The largest time step this explicit scheme keeps stable on the grid, dt*(1/dx^2 + 1/dy^2) <= 1/2
@@ -10,7 +11,12 @@
 // printed passes the check itself.
 double largest_stable_dt(const int& NUMBER_OF_NODES_X, const int& NUMBER_OF_NODES_Y);
 
-// Returns an empty string, or one line saying what is wrong: too few rows for the processes (every
-// strip needs two), fewer than two columns, no steps, a time step that is not positive or not
-// stable, a negative snapshot interval.
-std::string check_problem(const StudyOptions& options, const int& process_count);
+// "1 process", "2 processes": a count with its noun.
+std::string count_of(long long count, const char* noun, const char* plural);
+
+// Returns an empty string, or one line saying what is wrong: a grid of fewer than three rows or
+// columns, no steps, a negative interval, --save-every without --save, a time step that is not
+// positive or not stable, --procs with strips or for another number of processes, or blocks
+// (`grid`, as the split gives it) too small for the grid.
+std::string check_problem(const StudyOptions& options, const int& process_count,
+                          const ProcessGrid& grid);

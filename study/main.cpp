@@ -1,25 +1,32 @@
-// heat2d-study: heat2d's solver on a grid, step count and time step of the user's choosing, with
-// its speed and its distance from the exact solution.
+// heat2d-study: heat2d's solver on a grid, step count, time step, starting field and decomposition
+// of the user's choosing, with its speed and its distance from the exact solution.
 #include <mpi.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
+#include "checkpoint/save_field.hpp"
+#include "common/agreement.hpp"
 #include "common/allocate_field.hpp"
-#include "driver/catch_file_size_limit.hpp"
-#include "driver/report_losses.hpp"
+#include "common/catch_file_size_limit.hpp"
+#include "output/report_losses.hpp"
 #include "output/snapshot_name.hpp"
 #include "output/write_initial_field.hpp"
-#include "solver/advance.hpp"
+#include "output/write_process_row.hpp"
+#include "solver/block_step.hpp"
+#include "solver/cache_size.hpp"
 #include "solver/strip_bounds.hpp"
+#include "solver/swap_layers.hpp"
 #include "study/check_memory.hpp"
 #include "study/check_problem.hpp"
+#include "study/initial_snapshot.hpp"
 #include "study/largest_difference.hpp"
-#include "study/on_every_process.hpp"
-#include "study/parse_options.hpp"
-#include "study/save_npy.hpp"
+#include "study/start.hpp"
 #include "study/summary.hpp"
 
 namespace {
@@ -34,20 +41,208 @@ int refuse(const std::string& problem, const int& rank) {
   return BAD_INPUT;
 }
 
-// The two layers of the strip at the start: the hot first row of the grid at 100, all else 0.
-bool allocate_layers(double**& T0, double**& T1, const int& sizeX, const int& sizeY,
-                     const int& row_begin) {
+// What one process works with once the problem is settled.
+struct Run {
+  StudyOptions options;
+  Start start;
+  ProcessGrid grid;
+  MPI_Comm cart = MPI_COMM_NULL;  // the processes as the process grid, ranks as in the world
+  MPI_Comm row = MPI_COMM_NULL;   // the processes of this one's process row, in column order
+  int rank = 0;
+  int process_row = 0;
+  Block block;
+  std::vector<int> widths;  // the columns of every block in this process row
+  Halo halo;
+  Scheme scheme;
+  double** T0 = nullptr;
+  double** T1 = nullptr;
+  SnapshotLosses losses;
+  double exchange_seconds = 0.0;
+};
+
+ProcessGrid process_grid(const StudyOptions& options, const int& process_count) {
+  if (options.split == Split::strips) return {process_count, 1};
+  if (options.procs.rows > 0) return options.procs;
+  int dims[2] = {0, 0};
+  MPI_Dims_create(process_count, 2, dims);
+  return {dims[0], dims[1]};
+}
+
+// The Cartesian communicator, this process's block, its neighbours and its process row.
+void place(Run& run) {
+  int dims[2] = {run.grid.rows, run.grid.cols};
+  int periods[2] = {0, 0};
+  MPI_Cart_create(MPI_COMM_WORLD, 2, dims, periods, 0, &run.cart);
+  int coords[2] = {0, 0};
+  MPI_Cart_coords(run.cart, run.rank, 2, coords);
+  run.process_row = coords[0];
+  run.block = block_of(run.options.rows, run.options.cols, run.grid, coords[0], coords[1]);
+  int remain[2] = {0, 1};
+  MPI_Cart_sub(run.cart, remain, &run.row);
+  for (int q = 0; q < run.grid.cols; ++q) {
+    int begin = 0;
+    int end = 0;
+    strip_bounds(run.options.cols, q, run.grid.cols, begin, end);
+    run.widths.push_back(end - begin);
+  }
+  int neighbour[SIDES];
+  MPI_Cart_shift(run.cart, 0, 1, &neighbour[TOP], &neighbour[BOTTOM]);
+  MPI_Cart_shift(run.cart, 1, 1, &neighbour[LEFT], &neighbour[RIGHT]);
+  run.halo = make_halo(run.cart, neighbour, run.block.rows(), run.block.cols());
+}
+
+bool allocate_layers(Run& run) {
   try {
-    T0 = allocate_field(sizeX, sizeY);
-    T1 = allocate_field(sizeX, sizeY);
+    run.T0 = allocate_block(run.block.rows(), run.block.cols());
+    run.T1 = allocate_block(run.block.rows(), run.block.cols());
   } catch (const std::bad_alloc&) {
     return false;
   }
-  if (row_begin == 0) {
-    std::fill(T0[0], T0[0] + sizeY, 100.0);
-    std::fill(T1[0], T1[0] + sizeY, 100.0);
-  }
   return true;
+}
+
+// heat2d's starting field (the grid's first row hot, all else cold) or the one in the start file.
+std::string first_layer(Run& run) {
+  if (!run.start.file.empty()) {
+    return load_field(run.start.file, run.start.layout, run.T0, run.block, run.cart);
+  }
+  if (run.block.top_held) std::fill(run.T0[0], run.T0[0] + run.block.cols(), 100.0);
+  return "";
+}
+
+// The file labelled (rank_label, step_label): one strip file per process row.
+void snapshot(Run& run, double** T, int step) {
+  const SnapshotMode mode = run.start.steps_done > 0 ? SnapshotMode::replace : SnapshotMode::append;
+  const int error =
+      write_process_row(T, run.block.rows(), run.widths, run.process_row, step, mode, run.row);
+  if (error != 0) note_loss(run.losses, run.process_row, step, error);
+}
+
+// One copy per strip file writer, as heat2d writes it; none when the run continues a saved one.
+void initial_snapshot(Run& run) {
+  if (run.options.every == 0 || run.start.steps_done > 0) return;
+  int error = 0;
+  if (run.start.file.empty()) {
+    if (run.block.left_side) error = write_initial_field(run.options.rows, run.options.cols);
+  } else if (run.rank == 0) {
+    error = write_initial_copies(run.start.file, run.start.layout, run.grid.rows);
+  }
+  if (error != 0) note_loss(run.losses, INITIAL_FIELD_RANK, 0, error);
+}
+
+FieldRecord record_after(const Run& run, int steps_done) {
+  FieldRecord record;
+  record.rows = run.options.rows;
+  record.cols = run.options.cols;
+  record.steps = steps_done;
+  record.dt = run.options.dt;
+  record.initial = run.start.initial;
+  return record;
+}
+
+// field.npy gives field.S.npy after S steps.
+std::string series_path(const std::string& path, int steps_done) {
+  const std::string extension = ".npy";
+  const bool npy = path.size() > extension.size() &&
+                   path.compare(path.size() - extension.size(), extension.size(), extension) == 0;
+  const std::string stem = npy ? path.substr(0, path.size() - extension.size()) : path;
+  return stem + "." + std::to_string(steps_done) + extension;
+}
+
+// The time loop from the steps already done to --steps. Returns an empty string, or why a field
+// saved on the way could not be written (the loop then stops).
+std::string time_loop(Run& run) {
+  const StudyOptions& o = run.options;
+  for (int step = run.start.steps_done; step < o.steps; ++step) {
+    block_step(run.T0, run.T1, run.block, run.scheme, run.halo, o.exchange, run.exchange_seconds);
+    // T1 now holds the field after step + 1 updates; that is what the file labelled `step` holds.
+    if (o.every > 0 && step % o.every == 0) snapshot(run, run.T1, step);
+    const int done = step + 1;
+    if (o.save_every > 0 && done % o.save_every == 0) {
+      const std::string problem = save_field(series_path(o.save, done), run.T1, run.block,
+                                             record_after(run, done), run.cart);
+      if (!problem.empty()) {
+        swap_layers(run.T0, run.T1);
+        return problem + "; the run stops after step " + std::to_string(done);
+      }
+    }
+    swap_layers(run.T0, run.T1);
+  }
+  return "";
+}
+
+std::string cache_text(const StudyOptions& options) {
+  if (options.stores != Stores::automatic) {
+    return std::string("--stores ") + stores_name(options.stores);
+  }
+  const CacheSize cache = last_level_cache();
+  char text[96];
+  std::snprintf(text, sizeof text, "%g MiB last-level cache, from %s",
+                cache.bytes / (1024.0 * 1024.0), cache.source);
+  return text;
+}
+
+RunFigures figures_of(const Run& run, const ProcessTimes& mine) {
+  const StudyOptions& o = run.options;
+  RunFigures f;
+  f.rows = o.rows;
+  f.cols = o.cols;
+  MPI_Comm_size(MPI_COMM_WORLD, &f.processes);
+  f.split = split_name(o.split);
+  f.procs[0] = run.grid.rows;
+  f.procs[1] = run.grid.cols;
+  f.exchange = exchange_name(o.exchange);
+  f.first_step = run.start.steps_done;
+  f.steps = o.steps;
+  f.dt = o.dt;
+  std::vector<ProcessTimes> times(run.rank == 0 ? f.processes : 0);
+  MPI_Gather(&mine, 2, MPI_DOUBLE, times.data(), 2, MPI_DOUBLE, 0, MPI_COMM_WORLD);
+  set_times(f, times);
+  f.bytes_per_step = bytes_sent_per_step(run.halo);
+  MPI_Allreduce(MPI_IN_PLACE, &f.bytes_per_step, 1, MPI_LONG_LONG, MPI_MAX, MPI_COMM_WORLD);
+  f.streamed = streams(2.0 * run.block.rows() * run.block.cols() * sizeof(double));
+  f.cache = cache_text(o);
+  f.exact = run.start.initial == HEAT2D_START;
+  const double dx = 1.0 / o.rows;
+  f.max_error = f.exact ? largest_difference(run.T0, run.block.rows(), run.block.cols(),
+                                             run.block.row_begin, o.rows, dx, o.steps * o.dt)
+                        : 0.0;
+  MPI_Allreduce(MPI_IN_PLACE, &f.max_error, 1, MPI_DOUBLE, MPI_MAX, MPI_COMM_WORLD);
+  return f;
+}
+
+// Rank 0 prints the summary; a summary that cannot be written is a failed run.
+int print_summary(const RunFigures& figures, bool json) {
+  const std::string text = summary(figures, json);
+  if (std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0) return 0;
+  std::fprintf(stderr, "heat2d-study: the summary could not be written to standard output: %s\n",
+               std::strerror(errno));
+  return 1;
+}
+
+// Problems that are the same on every process stop them all before anything is written.
+std::string settle(Run& run, int argc, char** argv, int process_count) {
+  std::string problem = parse_options(argc, argv, run.options);
+  if (problem.empty() && !run.options.help)
+    problem = resolve_start(run.options, run.start, MPI_COMM_WORLD);
+  if (!problem.empty() || run.options.help) return problem;
+  run.grid = process_grid(run.options, process_count);
+  return check_problem(run.options, process_count, run.grid);
+}
+
+// Placed, allocated, given its first layer and a checked --save path, or why not.
+std::string prepare(Run& run) {
+  place(run);
+  std::string problem = check_memory(run.options, run.block, run.rank);
+  if (!problem.empty()) return problem;
+  if (!on_every_process(allocate_layers(run))) {
+    return "the blocks could not be allocated: too large for the memory";
+  }
+  problem = first_layer(run);
+  if (problem.empty() && !run.options.save.empty()) {
+    problem = check_save_path(run.options.save, run.cart);
+  }
+  return problem;
 }
 
 }  // namespace
@@ -55,85 +250,47 @@ bool allocate_layers(double**& T0, double**& T1, const int& sizeX, const int& si
 int main(int argc, char** argv) {
   catch_file_size_limit();
   MPI_Init(&argc, &argv);
-  int rank = 0;
+  Run run;
   int process_count = 0;
-  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  MPI_Comm_rank(MPI_COMM_WORLD, &run.rank);
   MPI_Comm_size(MPI_COMM_WORLD, &process_count);
 
-  StudyOptions options;
-  std::string problem = parse_options(argc, argv, options);
-  if (problem.empty() && options.help) {
-    if (rank == 0) std::fputs(STUDY_USAGE, stdout);
+  std::string problem = settle(run, argc, argv, process_count);
+  if (problem.empty() && run.options.help) {
+    if (run.rank == 0) std::fputs(STUDY_USAGE, stdout);
     MPI_Finalize();
     return 0;
   }
-  if (problem.empty()) problem = check_problem(options, process_count);
-  if (!problem.empty()) return refuse(problem, rank);
+  if (problem.empty()) problem = prepare(run);
+  if (!problem.empty()) return refuse(problem, run.rank);
+  set_stores(run.options.stores);
 
-  const int NUMBER_OF_NODES_X = options.rows;
-  const int NUMBER_OF_NODES_Y = options.cols;
-  int row_begin = 0;
-  int row_end = 0;
-  strip_bounds(NUMBER_OF_NODES_X, rank, process_count, row_begin, row_end);
-  const int sizeX = row_end - row_begin;
-  const int sizeY = NUMBER_OF_NODES_Y;
-
-  problem = check_memory(options, sizeX, rank);
-  if (!problem.empty()) return refuse(problem, rank);
-  double** T0 = nullptr;
-  double** T1 = nullptr;
-  if (!on_every_process(allocate_layers(T0, T1, sizeX, sizeY, row_begin))) {
-    return refuse("the strips could not be allocated: too large for the memory", rank);
-  }
-  const bool saving = !options.save.empty();
-  if (saving) {
-    problem = prepare_save(options.save, rank);
-    if (!problem.empty()) return refuse(problem, rank);
-  }
-
+  const StudyOptions& o = run.options;
   // The same spacing rule as heat2d: dx = (b - a) / NX on the unit square.
-  const double dx = 1.0 / NUMBER_OF_NODES_X;
-  const double dy = 1.0 / NUMBER_OF_NODES_Y;
-  SnapshotLosses losses;
-  losses.program = "heat2d-study";
-  if (options.every > 0) {
-    const int error = write_initial_field(NUMBER_OF_NODES_X, NUMBER_OF_NODES_Y);
-    if (error != 0) note_loss(losses, INITIAL_FIELD_RANK, 0, error);
-  }
+  run.scheme = make_scheme(1.0 / o.rows, 1.0 / o.cols, o.dt);
+  run.losses.program = "heat2d-study";
+  initial_snapshot(run);
 
-  double exchange_seconds = 0.0;
   MPI_Barrier(MPI_COMM_WORLD);
   const double start = MPI_Wtime();
-  advance(T0, T1, sizeX, sizeY, dx, dy, options.dt, rank, process_count, options.steps,
-          options.every, losses, exchange_seconds);
-  double times[2] = {MPI_Wtime() - start, 0.0};
-  times[1] = times[0] > 0.0 ? exchange_seconds / times[0] : 0.0;
-  MPI_Allreduce(MPI_IN_PLACE, times, 2, MPI_DOUBLE, MPI_MAX, MPI_COMM_WORLD);
+  const std::string stopped = time_loop(run);
+  const ProcessTimes mine = {MPI_Wtime() - start, run.exchange_seconds};
 
-  RunFigures figures;
-  figures.rows = NUMBER_OF_NODES_X;
-  figures.cols = NUMBER_OF_NODES_Y;
-  figures.processes = process_count;
-  figures.steps = options.steps;
-  figures.dt = options.dt;
-  figures.wall_seconds = times[0];
-  figures.exchange_share = times[1];
-  const double t = options.steps * options.dt;
-  figures.max_error = largest_difference(T0, sizeX, sizeY, row_begin, NUMBER_OF_NODES_X, dx, t);
-  MPI_Allreduce(MPI_IN_PLACE, &figures.max_error, 1, MPI_DOUBLE, MPI_MAX, MPI_COMM_WORLD);
-
-  int status = report_losses(losses, rank, process_count);
-  if (saving) {
-    problem =
-        save_npy(options.save, T0, sizeX, row_begin, NUMBER_OF_NODES_X, NUMBER_OF_NODES_Y, rank);
-    if (!problem.empty() && rank == 0) {
-      std::fprintf(stderr, "heat2d-study: %s\n", problem.c_str());
-      status = 1;
-    }
+  const RunFigures figures = figures_of(run, mine);
+  int status = report_losses(run.losses, run.rank, process_count);
+  problem = stopped;
+  if (problem.empty() && !o.save.empty()) {
+    problem = save_field(o.save, run.T0, run.block, record_after(run, o.steps), run.cart);
   }
-  if (rank == 0) std::fputs(summary(figures, options.json).c_str(), stdout);
-  std::fflush(stdout);
+  if (!problem.empty()) status = 1;
+  if (run.rank == 0) {
+    if (!problem.empty()) std::fprintf(stderr, "heat2d-study: %s\n", problem.c_str());
+    // A run that stopped early has no figures to give.
+    if (stopped.empty() && print_summary(figures, o.json) != 0) status = 1;
+  }
   MPI_Finalize();
+  // Only rank 0 carries a failure (see report_losses).
+  if (run.rank != 0) return 0;
   if (status != 0) leave_the_others_time_to_finish();
   return status;
 }

@@ -1,33 +1,89 @@
 // The figures of a heat2d-study run, for people or for scripts.
 #include "study/summary.hpp"
 
+#include <algorithm>
 #include <cstdio>
+
+namespace {
+
+std::string format(const char* pattern, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, pattern, value);
+  return text;
+}
+
+std::string plural(long long count, const char* noun, const char* nouns) {
+  return std::to_string(count) + " " + (count == 1 ? noun : nouns);
+}
+
+// "as strips" or "as 2 x 3 blocks".
+std::string layout(const RunFigures& f) {
+  if (f.split == "strips") return "as strips";
+  return "as " + std::to_string(f.procs[0]) + " x " + std::to_string(f.procs[1]) + " blocks";
+}
+
+// "400 steps" or, after a restart, "steps 101 to 400".
+std::string steps_run(const RunFigures& f) {
+  if (f.first_step == 0) return plural(f.steps, "step", "steps");
+  return "steps " + std::to_string(f.first_step + 1) + " to " + std::to_string(f.steps);
+}
+
+std::string json_summary(const RunFigures& f, double final_time, double per_step, double updates) {
+  char text[1024];
+  std::snprintf(text, sizeof text,
+                "{\"rows\": %d, \"cols\": %d, \"processes\": %d, \"split\": \"%s\", "
+                "\"procs\": [%d, %d], \"exchange\": \"%s\", \"first_step\": %d, \"steps\": %d, "
+                "\"dt\": %.17g, \"final_time\": %.17g, \"wall_seconds\": %.6g, "
+                "\"seconds_per_step\": %.6g, \"cell_updates_per_second\": %.6g, "
+                "\"exchange_share\": %.6g, \"bytes_per_step\": %lld, \"stores\": \"%s\", "
+                "\"max_error\": %s}\n",
+                f.rows, f.cols, f.processes, f.split.c_str(), f.procs[0], f.procs[1],
+                f.exchange.c_str(), f.first_step, f.steps, f.dt, final_time, f.wall_seconds,
+                per_step, updates, f.exchange_share, f.bytes_per_step,
+                f.streamed ? "streamed" : "cached",
+                f.exact ? format("%.6g", f.max_error).c_str() : "null");
+  return text;
+}
+
+std::string text_summary(const RunFigures& f, double final_time, double per_step, double updates) {
+  const std::string error =
+      f.exact ? format("%.6g", f.max_error) +
+                    " from the exact solution at t = " + format("%g", final_time)
+              : "none: the exact solution applies only to heat2d's starting field";
+  const std::string stores =
+      (f.streamed ? "streamed past the caches (" : "cached (") + f.cache + ")";
+  return "heat2d-study: " + std::to_string(f.rows) + " x " + std::to_string(f.cols) + " grid, " +
+         plural(f.processes, "process", "processes") + " " + layout(f) + ", " + steps_run(f) +
+         " of dt = " + format("%g", f.dt) + " to t = " + format("%g", final_time) + "\n" +
+         "  wall time           " + format("%.6g", f.wall_seconds) +
+         " s (time loop, slowest process)\n" + "  time per step       " + format("%.6g", per_step) +
+         " s\n" + "  cell updates        " + format("%.6g", updates) + " per second\n" +
+         "  exchange            " + format("%.1f", 100.0 * f.exchange_share) + " % of the time, " +
+         f.exchange + " (largest share of any process)\n" + "  bytes sent          " +
+         std::to_string(f.bytes_per_step) + " per step (most of any process)\n" +
+         "  stores              " + stores + "\n" + "  largest difference  " + error + "\n";
+}
+
+}  // namespace
+
+void set_times(RunFigures& figures, const std::vector<ProcessTimes>& times) {
+  figures.wall_seconds = 0.0;
+  figures.exchange_share = 0.0;
+  for (const ProcessTimes& t : times) {
+    figures.wall_seconds = std::max(figures.wall_seconds, t.loop_seconds);
+    if (t.loop_seconds > 0.0) {
+      figures.exchange_share =
+          std::max(figures.exchange_share, t.exchange_seconds / t.loop_seconds);
+    }
+  }
+}
 
 std::string summary(const RunFigures& figures, bool json) {
   const RunFigures& f = figures;
   const double final_time = f.steps * f.dt;
-  const double per_step = f.wall_seconds / f.steps;
-  const double updates = static_cast<double>(f.rows) * f.cols * f.steps / f.wall_seconds;
-  char text[1024];
-  if (json) {
-    std::snprintf(text, sizeof text,
-                  "{\"rows\": %d, \"cols\": %d, \"processes\": %d, \"steps\": %d, \"dt\": %.17g, "
-                  "\"final_time\": %.17g, \"wall_seconds\": %.6g, \"seconds_per_step\": %.6g, "
-                  "\"cell_updates_per_second\": %.6g, \"exchange_share\": %.6g, "
-                  "\"max_error\": %.6g}\n",
-                  f.rows, f.cols, f.processes, f.steps, f.dt, final_time, f.wall_seconds, per_step,
-                  updates, f.exchange_share, f.max_error);
-  } else {
-    std::snprintf(text, sizeof text,
-                  "heat2d-study: %d x %d grid, %d process%s, %d steps of dt = %g to t = %g\n"
-                  "  wall time           %.6g s (time loop, slowest process)\n"
-                  "  time per step       %.6g s\n"
-                  "  cell updates        %.6g per second\n"
-                  "  row exchange        %.1f %% of the time (largest share of any process)\n"
-                  "  largest difference  %.6g from the exact solution at t = %g\n",
-                  f.rows, f.cols, f.processes, f.processes == 1 ? "" : "es", f.steps, f.dt,
-                  final_time, f.wall_seconds, per_step, updates, 100.0 * f.exchange_share,
-                  f.max_error, final_time);
-  }
-  return text;
+  const int run = f.steps - f.first_step;
+  const double per_step = f.wall_seconds / run;
+  const double updates = static_cast<double>(f.rows) * f.cols * run / f.wall_seconds;
+  return json ? json_summary(f, final_time, per_step, updates)
+              : text_summary(f, final_time, per_step, updates);
 }

@@ -1,10 +1,13 @@
 // Snapshot text: number formatting identical to printf's "%lf", and the transposed file layout.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <random>
 #include <string>
@@ -14,6 +17,7 @@
 #include "output/format_lf.hpp"
 #include "output/layer_text.hpp"
 #include "output/snapshot_name.hpp"
+#include "output/write_layer.hpp"
 
 namespace {
 
@@ -103,6 +107,32 @@ TEST(LayerText, InitialFieldIsTransposedWithATabAfterEveryValue) {
   EXPECT_EQ(std::string(text.data(), layer_text(T, 3, 0, 2, text)),
             "100.000000\t-1.500000\t0.000000\t\n"
             "100.000000\t0.000000\t100000000000000000000.000000\t\n");
+}
+
+// A strip wider than one chunk of text goes out in several writes, and the file must still hold
+// every column, in order, once.
+TEST(WriteLayer, AStripLargerThanOneChunkIsWrittenWhole) {
+  char folder[] = "/tmp/heat2d-write-layer-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  char* previous = getcwd(nullptr, 0);
+  ASSERT_EQ(chdir(folder), 0);
+  constexpr int COLS = (1 << 19) + 3;
+  std::vector<double> row(COLS);
+  for (int k = 0; k < COLS; ++k) row[k] = k;
+  double* field[] = {row.data()};
+  EXPECT_EQ(write_layer(field, 1, COLS, 3, 40.0), 0);
+  std::ifstream file("rank3_40.000000");
+  std::string line;
+  int count = 0;
+  while (std::getline(file, line)) {
+    ASSERT_EQ(line, std::to_string(count) + ".000000\t") << "line " << count;
+    ++count;
+  }
+  EXPECT_EQ(count, COLS);
+  std::remove("rank3_40.000000");
+  EXPECT_EQ(chdir(previous), 0);
+  std::free(previous);
+  rmdir(folder);
 }
 
 }  // namespace

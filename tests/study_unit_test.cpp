@@ -1,12 +1,15 @@
-// heat2d-study's arithmetic: the exact solution's two series, and the largest stable time step.
+// heat2d-study's arithmetic: the exact solution's two series, the largest stable time step, the
+// memory a host needs, and the figures the summary gives.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
+#include "study/check_memory.hpp"
 #include "study/check_problem.hpp"
 #include "study/exact_solution.hpp"
+#include "study/summary.hpp"
 
 namespace {
 
@@ -41,14 +44,37 @@ TEST(LargestStableDt, PassesTheCheckAndIsTheLargestAtSixDigits) {
     options.rows = grid[0];
     options.cols = grid[1];
     options.dt = largest_stable_dt(grid[0], grid[1]);
-    EXPECT_EQ(check_problem(options, 1), "") << grid[0] << " x " << grid[1];
+    EXPECT_EQ(check_problem(options, 1, {1, 1}), "") << grid[0] << " x " << grid[1];
     const double digit = std::pow(10.0, std::floor(std::log10(options.dt)) - 5);
     char text[32];
     std::snprintf(text, sizeof text, "%.6g", options.dt + digit);
     options.dt = std::strtod(text, nullptr);
-    EXPECT_NE(check_problem(options, 1).find("is unstable"), std::string::npos) << options.dt;
+    EXPECT_NE(check_problem(options, 1, {1, 1}).find("is unstable"), std::string::npos)
+        << options.dt;
   }
   EXPECT_EQ(largest_stable_dt(10, 10), 0.0025);
+}
+
+// The processes of a host each hold their own block, so a host needs their sum: two 6 GiB
+// blocks do not fit in 10 GiB. The memory available is the lower of the kernel's estimate and
+// what the cgroup's limit leaves.
+TEST(CheckMemory, AHostNeedsTheSumOfItsBlocksAndHasTheLowerOfItsLimits) {
+  const double GIB = 1024.0 * 1024.0 * 1024.0;
+  EXPECT_EQ(host_shortfall({6 * GIB, 6 * GIB}, 10 * GIB), 2 * GIB);
+  const std::string meminfo = "MemTotal: 24000000 kB\nMemAvailable: 20000000 kB\nCached: 5 kB\n";
+  EXPECT_EQ(available_memory(meminfo, "", ""), 20000000.0 * 1024);
+  EXPECT_EQ(available_memory(meminfo, "max\n", "4096\n"), 20000000.0 * 1024);
+  EXPECT_EQ(available_memory(meminfo, "8589934592\n", "1073741824\n"), 7 * GIB);
+  EXPECT_EQ(available_memory("MemFree: 1 kB\n", "8589934592\n", "0\n"), 8 * GIB);
+}
+
+// The slowest process's time loop, and the largest share any process spent trading edges (not
+// the slowest process's share): here process 1 is slowest, process 2 trades the most.
+TEST(Summary, TimesAreTheSlowestLoopAndTheLargestExchangeShare) {
+  RunFigures figures;
+  set_times(figures, {{2.0, 0.5}, {3.0, 0.3}, {1.0, 0.9}, {2.5, 0.0}});
+  EXPECT_EQ(figures.wall_seconds, 3.0);
+  EXPECT_EQ(figures.exchange_share, 0.9);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The run's account of its lost snapshots, agreed by all processes before they leave MPI.
-#include "driver/report_losses.hpp"
+#include "output/report_losses.hpp"
 
 #include <mpi.h>
 

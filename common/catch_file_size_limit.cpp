@@ -1,5 +1,5 @@
 // Keeping a file-size limit from killing the process.
-#include "driver/catch_file_size_limit.hpp"
+#include "common/catch_file_size_limit.hpp"
 
 #include <csignal>
 

@@ -1,0 +1,103 @@
+// Where a run of heat2d-study starts: heat2d's field, a user's field, or a saved field to continue.
+#include "study/start.hpp"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+#include "common/agreement.hpp"
+
+namespace {
+
+std::string format(const char* pattern, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, pattern, value);
+  return text;
+}
+
+// The command line's grid against the file's.
+std::string grid_disagreement(const StudyOptions& o, const std::string& path,
+                              const FieldFile& file) {
+  const std::string holds = path + ", which holds a " + std::to_string(file.rows) + " x " +
+                            std::to_string(file.cols) + " field";
+  if (o.rows_given && o.rows != file.rows) {
+    return "--rows " + std::to_string(o.rows) + " disagrees with " + holds;
+  }
+  if (o.cols_given && o.cols != file.cols) {
+    return "--cols " + std::to_string(o.cols) + " disagrees with " + holds;
+  }
+  return "";
+}
+
+std::string restart(StudyOptions& o, Start& start) {
+  if (!o.initial.empty()) {
+    return "--restart and --initial exclude each other: a restart continues from its record's "
+           "starting field";
+  }
+  std::string problem = inspect_field_file(o.restart, start.layout);
+  if (problem.empty()) problem = grid_disagreement(o, o.restart, start.layout);
+  FieldRecord record;
+  if (problem.empty()) problem = read_record(o.restart, start.layout, record);
+  if (!problem.empty()) return problem;
+  if (o.dt_given && o.dt != record.dt) {
+    return format("--dt %.17g", o.dt) + " disagrees with " + record_path(o.restart) +
+           format(", whose run took dt = %.17g", record.dt);
+  }
+  if (o.steps <= record.steps) {
+    return "--steps " + std::to_string(o.steps) + " is not beyond the " +
+           std::to_string(record.steps) + " steps " + o.restart +
+           " holds: --steps counts from the run's start";
+  }
+  o.rows = record.rows;
+  o.cols = record.cols;
+  o.dt = record.dt;
+  start.steps_done = record.steps;
+  start.initial = record.initial;
+  start.file = o.restart;
+  return "";
+}
+
+std::string initial(StudyOptions& o, Start& start) {
+  std::string problem = inspect_field_file(o.initial, start.layout);
+  if (problem.empty()) problem = grid_disagreement(o, o.initial, start.layout);
+  if (!problem.empty()) return problem;
+  char* absolute = ::realpath(o.initial.c_str(), nullptr);
+  start.initial = absolute != nullptr ? absolute : o.initial;
+  std::free(absolute);
+  o.rows = start.layout.rows;
+  o.cols = start.layout.cols;
+  start.file = o.initial;
+  return "";
+}
+
+// Rank 0's findings, sent to every process.
+void share(StudyOptions& o, Start& start, MPI_Comm comm) {
+  long long numbers[4] = {o.rows, o.cols, start.steps_done,
+                          static_cast<long long>(start.layout.data_offset)};
+  MPI_Bcast(numbers, 4, MPI_LONG_LONG, 0, comm);
+  MPI_Bcast(&o.dt, 1, MPI_DOUBLE, 0, comm);
+  o.rows = start.layout.rows = static_cast<int>(numbers[0]);
+  o.cols = start.layout.cols = static_cast<int>(numbers[1]);
+  start.steps_done = static_cast<int>(numbers[2]);
+  start.layout.data_offset = static_cast<std::size_t>(numbers[3]);
+  for (std::string* text : {&start.initial, &start.file}) {
+    int length = static_cast<int>(text->size());
+    MPI_Bcast(&length, 1, MPI_INT, 0, comm);
+    text->resize(length);
+    MPI_Bcast(&(*text)[0], length, MPI_CHAR, 0, comm);
+  }
+}
+
+}  // namespace
+
+std::string resolve_start(StudyOptions& options, Start& start, MPI_Comm comm) {
+  if (options.restart.empty() && options.initial.empty()) return "";
+  int rank = 0;
+  MPI_Comm_rank(comm, &rank);
+  std::string problem;
+  if (rank == 0)
+    problem = options.restart.empty() ? initial(options, start) : restart(options, start);
+  problem = first_problem(problem, comm);
+  if (problem.empty()) share(options, start, comm);
+  return problem;
+}
