@@ -41,6 +41,19 @@ int main(int argc, char** argv) {
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);
   MPI_Comm_size(MPI_COMM_WORLD, &process_count);
 
+  // heat2d solves one fixed problem; an argument (--help, a grid size) is a user who wants
+  // heat2d-study, and must not start a run that fills the working directory with snapshots.
+  if (argc > 1) {
+    if (rank == 0) {
+      std::fprintf(stderr,
+                   "heat2d: takes no arguments (given '%s'); it solves one fixed problem. "
+                   "heat2d-study --help lists the options of the same solver\n",
+                   argv[1]);
+    }
+    MPI_Finalize();
+    return 2;
+  }
+
   // Every process sees the same count, so all of them stop here together: nothing allocated or
   // written, no message sent, and the launcher sees a failure.
   const int most_processes = max_process_count(NUMBER_OF_NODES_X);

@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "solver/stores.hpp"
-#include "solver/update_span.hpp"
+#include "solver/update_strip.hpp"
 
 namespace {
 
@@ -18,21 +18,49 @@ struct Cells {
   int col_end;
 };
 
+// Every cell of `cells`. The arguments are copied into locals first: a store into T1 could
+// otherwise alias them, and they would be loaded again for every row.
 template <bool Stream>
 __attribute__((always_inline)) inline void update_cells(double** T0, double** T1,
                                                         const Block& block, const Scheme& scheme,
                                                         const Cells& cells) {
-  const int rows = block.rows();
+  const int last_row = block.rows() - 1;
   const int cols = block.cols();
+  const int begin = cells.col_begin;
+  const int end = cells.col_end;
+  const bool top_held = block.top_held;
+  const bool bottom_held = block.bottom_held;
+  const bool left = block.left_side;
+  const bool right = block.right_side;
+  const double rx = scheme.rx;
+  const double ry = scheme.ry;
   for (int i = cells.row_begin; i < cells.row_end; ++i) {
-    const bool held = (i == 0 && block.top_held) || (i == rows - 1 && block.bottom_held);
-    if (held) {
-      std::copy(T0[i] + cells.col_begin, T0[i] + cells.col_end, T1[i] + cells.col_begin);
+    if ((i == 0 && top_held) || (i == last_row && bottom_held)) {
+      std::copy(T0[i] + begin, T0[i] + end, T1[i] + begin);
     } else {
-      update_span<Stream>(T1[i], T0[i - 1], T0[i], T0[i + 1], cells.col_begin, cells.col_end, cols,
-                          block.left_side, block.right_side, scheme.rx, scheme.ry);
+      update_span<Stream>(T1[i], T0[i - 1], T0[i], T0[i + 1], begin, end, cols, left, right, rx,
+                          ry);
     }
   }
+}
+
+// A whole block as wide as the grid is a strip: heat2d's strip update, whose rows need no case
+// analysis of their ends, with the held rows copying themselves.
+template <bool Stream>
+__attribute__((always_inline)) inline void update_whole(double** T0, double** T1,
+                                                        const Block& block, const Scheme& scheme,
+                                                        const Cells& cells) {
+  const int rows = block.rows();
+  const bool strip = block.left_side && block.right_side && cells.row_begin == 0 &&
+                     cells.row_end == rows && cells.col_begin == 0 && cells.col_end == block.cols();
+  if (!strip) {
+    update_cells<Stream>(T0, T1, block, scheme, cells);
+    return;
+  }
+  const double* ghost_top = block.top_held ? T0[0] : T0[-1];
+  const double* ghost_bottom = block.bottom_held ? T0[rows - 1] : T0[rows];
+  update_strip<Stream>(T0, T1, rows, block.cols(), ghost_top, ghost_bottom, scheme.rx, scheme.ry,
+                       block.top_held, block.bottom_held);
 }
 
 // Compiled for AVX2 as well, like heat2d's compute, and picked at load time.
@@ -42,10 +70,10 @@ __attribute__((target_clones("avx2", "default")))
 void update(double** T0, double** T1, const Block& block, const Scheme& scheme, const Cells& cells,
             bool stream) {
   if (stream) {
-    update_cells<true>(T0, T1, block, scheme, cells);
+    update_whole<true>(T0, T1, block, scheme, cells);
     finish_streaming();
   } else {
-    update_cells<false>(T0, T1, block, scheme, cells);
+    update_whole<false>(T0, T1, block, scheme, cells);
   }
 }
 

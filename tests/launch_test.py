@@ -6,7 +6,7 @@ import re
 
 import pytest
 
-from conftest import INITIAL, LABELS, launch, mismatched_labels, snapshot_name
+from conftest import HEAT2D, INITIAL, LABELS, launch, mismatched_labels, snapshot_name
 
 STUDY = os.path.abspath(os.environ.get("HEAT2D_STUDY", "build/heat2d-study"))
 
@@ -37,11 +37,16 @@ def test_every_process_reports_and_the_strips_join_to_the_one_process_files(
     assert len(match) == len(names) and len(list((tmp_path / "study").iterdir())) == len(names)
 
 
-def test_more_processes_than_the_grid_allows_stop_together(tmp_path):
-    result = launch(6, tmp_path)
+@pytest.mark.parametrize("n, arguments, message", [
+    (6, [], "heat2d: started with 6 processes, but the 10-row grid allows at most 5 (every strip "
+            "needs two rows)"),
+    (2, ["--help"], "heat2d: takes no arguments (given '--help'); it solves one fixed problem. "
+                    "heat2d-study --help lists the options of the same solver"),
+])
+def test_a_run_heat2d_cannot_make_stops_every_process_before_anything_is_written(
+        tmp_path, n, arguments, message):
+    result = launch(n, tmp_path, command=[os.path.abspath(HEAT2D), *arguments])
     assert result.returncode != 0
-    message = [line for line in result.stderr.splitlines() if line.startswith("heat2d:")]
-    assert message == ["heat2d: started with 6 processes, but the 10-row grid allows at most 5 "
-                       "(every strip needs two rows)"]
+    assert [line for line in result.stderr.splitlines() if line.startswith("heat2d:")] == [message]
     assert "dx =" not in result.stdout
     assert list(tmp_path.iterdir()) == []
