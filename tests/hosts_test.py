@@ -1,0 +1,146 @@
+"""heat2d-study across hosts made by scripts/hosts.sh: the bytes of one process on one host, the
+processes of each host grouped as a node, the program's status, and no host left behind."""
+import os
+import signal
+import subprocess
+import time
+from pathlib import Path
+
+import pytest
+
+from conftest import MPIEXEC, launch
+
+STUDY = os.path.abspath(os.environ.get("HEAT2D_STUDY", "build/heat2d-study"))
+HOSTS_SH = Path(__file__).resolve().parent.parent / "scripts" / "hosts.sh"
+# Rows of 2000 doubles travel between the hosts in several TCP segments.
+PROBLEM = ["--rows", 64, "--cols", 2000, "--steps", 30, "--dt", 1e-8, "--every", 0]
+# heat2d-study's own options that must not change a single bit of the answer.
+VARIANTS = [[]]
+RUN_TIMEOUT = 120
+
+
+def start_hosts(folder, *arguments, env=None):
+    """Starts scripts/hosts.sh; SIGINT as the terminal would give it (a test runner started in
+    the background may hand its children SIGINT ignored, which bash cannot trap)."""
+    return subprocess.Popen(
+        ["bash", HOSTS_SH, *map(str, arguments)], cwd=folder, text=True,
+        stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+        env={**os.environ, "MPIEXEC": MPIEXEC, **(env or {})},
+        preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+
+
+def finish(run, timeout=RUN_TIMEOUT):
+    """Waits for a run of hosts.sh; a hang is ended by SIGTERM, so that the hosts are removed,
+    and fails the test. Status 77 (no hosts can be made here) skips it with the script's reason."""
+    try:
+        stdout, stderr = run.communicate(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        run.terminate()
+        run.communicate(timeout=60)
+        pytest.fail(f"hosts.sh did not finish in {timeout} s")
+    if run.returncode == 77:
+        pytest.skip(stderr.strip())
+    return run.returncode, stdout, stderr
+
+
+def across_hosts(folder, *arguments):
+    return finish(start_hosts(folder, *arguments))
+
+
+def namespaces(prefix):
+    listing = subprocess.run(["ip", "netns", "list"], capture_output=True, text=True).stdout
+    return [line.split()[0] for line in listing.splitlines() if line.startswith(prefix)]
+
+
+def programs_in(namespace):
+    """{pid: command name} of the processes in a network namespace."""
+    pids = subprocess.run(["ip", "netns", "pids", namespace], capture_output=True,
+                          text=True).stdout.split()
+    return {pid: command_name(pid) for pid in pids}
+
+
+def command_name(pid):
+    """The command name of a live process; None once it has ended (or is a zombie)."""
+    try:
+        stat = Path(f"/proc/{pid}/stat").read_text()
+    except OSError:
+        return None
+    name, state = stat[stat.index("(") + 1:stat.rindex(")")], stat[stat.rindex(")") + 2]
+    return None if state in "ZX" else name
+
+
+def one_process(folder, options, save):
+    result = launch(1, folder, command=[STUDY, *PROBLEM, *options, "--save", save])
+    assert result.returncode == 0, result.stderr
+    return (folder / save).read_bytes()
+
+
+@pytest.mark.parametrize("slots", [1, 2])
+@pytest.mark.parametrize("options", VARIANTS, ids=lambda options: " ".join(options) or "default")
+def test_two_hosts_save_the_bytes_of_one_process(tmp_path, options, slots):
+    expected = one_process(tmp_path, options, "one.npy")
+    status, stdout, stderr = across_hosts(tmp_path, "--slots", slots, "--", STUDY, *PROBLEM,
+                                          *options, "--save", "hosts.npy")
+    assert status == 0, stderr
+    # 2 * slots processes in one world: a launcher that started 1-process jobs gives one line each.
+    assert stdout.count(f"64 x 2000 grid, {2 * slots} processes,") == 1, stdout
+    assert (tmp_path / "hosts.npy").read_bytes() == expected
+
+
+def test_each_host_counts_the_memory_of_its_own_processes_only(tmp_path):
+    # Too large for any memory: heat2d-study names what one host's processes need and stops.
+    too_large = [STUDY, "--rows", 200000, "--cols", 200000, "--dt", 1e-12]
+
+    def per_host_gib(stderr):
+        line = next(line for line in stderr.splitlines() if "too large for the memory" in line)
+        return float(line.split("need ")[1].split(" GiB")[0])
+
+    one_host = launch(4, tmp_path, command=too_large)
+    status, _, stderr = across_hosts(tmp_path, "--slots", 2, "--", *too_large)
+    assert status == 2 and one_host.returncode == 2, stderr
+    # Two of the four strips on each host, where one host holds all four.
+    assert 2 * per_host_gib(stderr) == pytest.approx(per_host_gib(one_host.stderr), abs=0.15)
+
+
+def test_the_program_s_status_is_passed_on(tmp_path):
+    status, _, stderr = across_hosts(tmp_path, "--", "sh", "-c", "exit 3")
+    assert status == 3, stderr
+
+
+@pytest.mark.parametrize("signal_number", [signal.SIGINT, signal.SIGTERM])
+def test_an_interrupted_run_leaves_no_host_behind(tmp_path, signal_number):
+    temporary = tmp_path / "tmp"
+    temporary.mkdir()
+    run = start_hosts(tmp_path, "--", "sleep", 300, env={"TMPDIR": str(temporary)})
+    prefix = f"heat2d-{run.pid}-"
+    hosts = [f"{prefix}host0", f"{prefix}host1"]
+    sleeping = {}
+    deadline = time.monotonic() + RUN_TIMEOUT
+    while len(sleeping) < 2 and run.poll() is None and time.monotonic() < deadline:
+        time.sleep(0.1)
+        for host in hosts:
+            sleeping.update({pid: host for pid, name in programs_in(host).items() if name == "sleep"})
+    if len(sleeping) < 2:
+        run.terminate()
+        finish(run)
+        pytest.fail(f"the program never ran on both hosts: {sleeping}")
+    assert sorted(set(sleeping.values())) == hosts
+
+    run.send_signal(signal_number)
+    status, _, stderr = finish(run, timeout=60)
+    assert status == 128 + signal_number, stderr
+    assert namespaces(prefix) == []
+    assert list(temporary.iterdir()) == []
+    while any(command_name(pid) == "sleep" for pid in sleeping) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    assert [pid for pid in sleeping if command_name(pid) == "sleep"] == []
+
+
+def test_without_the_right_to_make_hosts_nothing_runs_and_the_status_is_77():
+    as_nobody = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+    command = [*(as_nobody if os.geteuid() == 0 else []), "bash", HOSTS_SH, "--", "echo", "ran"]
+    result = subprocess.run(command, cwd="/", capture_output=True, text=True, timeout=60,
+                            env={**os.environ, "MPIEXEC": MPIEXEC})
+    assert result.returncode == 77 and result.stdout == ""
+    assert result.stderr.count("\n") == 1 and result.stderr.startswith("hosts.sh: cannot "), \
+        result.stderr
