@@ -46,13 +46,13 @@ parse_options() {
       --hosts) whole_number "$1" "$2"; HOSTS="$2"; shift 2 ;;
       --slots) whole_number "$1" "$2"; SLOTS="$2"; shift 2 ;;
       -n) whole_number "$1" "$2"; PROCESSES="$2"; shift 2 ;;
-      --rate) RATE="$2"; shift 2 ;;
+      --rate) RATE="${2,,}"; shift 2 ;;
       --) shift; break ;;
       *) die "unknown option '$1' (the program comes after --; see --help)" 2 ;;
     esac
   done
   (($#)) || die "no program given: scripts/hosts.sh [options] -- PROGRAM [ARG...]" 2
-  ((HOSTS >= 2 && HOSTS <= 250)) || die "--hosts $HOSTS: from 2 to 250 hosts" 2
+  ((HOSTS >= 2 && HOSTS <= 250)) || die "--hosts $HOSTS is out of range: 2 to 250" 2
   PROCESSES="${PROCESSES:-$((HOSTS * SLOTS))}"
   PROGRAM=("$@")
   if [[ -n "$RATE" ]]; then
@@ -86,7 +86,7 @@ host_address() { echo "10.77.0.$(($1 + 1))"; }
 # Nothing is made unless everything making and using the hosts needs is here: status 77 otherwise.
 check_machine() {
   local tool
-  for tool in ip tc unshare hostname; do
+  for tool in ip unshare hostname ${RATE:+tc}; do
     command -v "$tool" > /dev/null || die "cannot make hosts here: no '$tool' command" 77
   done
   [[ "$(id -u)" -eq 0 ]] || die "cannot make hosts here: network namespaces need root" 77
@@ -102,11 +102,12 @@ step() {
   error="$("$@" 2>&1)" || die "cannot $what: ${error:-'$*' failed}"
 }
 
+# Listed before it is made, so that a signal right after 'ip netns add' cannot leave it behind.
 make_namespace() {
   [[ ! -e "/run/netns/$1" ]] ||
     die "a namespace $1 already exists (from a killed run?); remove it with: ip netns del $1"
-  NAMESPACE_ERROR="$(ip netns add "$1" 2>&1)" || return 1
   MADE+=("$1")
+  NAMESPACE_ERROR="$(ip netns add "$1" 2>&1)" || return 1
   step "bring up loopback in $1" ip -n "$1" link set lo up
 }
 
@@ -230,7 +231,8 @@ clean_up() {
     ((${#pids[@]} == 0)) || kill -KILL "${pids[@]}" 2> /dev/null
   done
   for name in "${MADE[@]}"; do
-    ip netns del "$name" 2> /dev/null || echo "$ME: could not remove namespace $name" >&2
+    [[ ! -e "/run/netns/$name" ]] || ip netns del "$name" 2> /dev/null ||
+      echo "$ME: could not remove namespace $name" >&2
   done
   [[ -z "$WORK" ]] || rm -rf "$WORK"
   exit "$status"

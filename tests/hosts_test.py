@@ -44,7 +44,11 @@ def finish(run, timeout=RUN_TIMEOUT):
 
 
 def across_hosts(folder, *arguments):
-    return finish(start_hosts(folder, *arguments))
+    """Runs hosts.sh to the end and checks that it removed the hosts it made."""
+    run = start_hosts(folder, *arguments)
+    outcome = finish(run)
+    assert namespaces(f"heat2d-{run.pid}-") == []
+    return outcome
 
 
 def namespaces(prefix):
