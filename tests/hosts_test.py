@@ -111,6 +111,17 @@ def test_the_program_s_status_is_passed_on(tmp_path):
     assert status == 3, stderr
 
 
+def sleeping_on(hosts):
+    """{pid: host} of the processes named sleep in the hosts' namespaces."""
+    return {pid: host for host in hosts for pid, name in programs_in(host).items() if name == "sleep"}
+
+
+def wait_for(condition, deadline):
+    while not condition() and time.monotonic() < deadline:
+        time.sleep(0.1)
+    return condition()
+
+
 @pytest.mark.parametrize("signal_number", [signal.SIGINT, signal.SIGTERM])
 def test_an_interrupted_run_leaves_no_host_behind(tmp_path, signal_number):
     temporary = tmp_path / "tmp"
@@ -118,26 +129,24 @@ def test_an_interrupted_run_leaves_no_host_behind(tmp_path, signal_number):
     run = start_hosts(tmp_path, "--", "sleep", 300, env={"TMPDIR": str(temporary)})
     prefix = f"heat2d-{run.pid}-"
     hosts = [f"{prefix}host0", f"{prefix}host1"]
-    sleeping = {}
     deadline = time.monotonic() + RUN_TIMEOUT
-    while len(sleeping) < 2 and run.poll() is None and time.monotonic() < deadline:
-        time.sleep(0.1)
-        for host in hosts:
-            sleeping.update({pid: host for pid, name in programs_in(host).items() if name == "sleep"})
-    if len(sleeping) < 2:
-        run.terminate()
-        finish(run)
-        pytest.fail(f"the program never ran on both hosts: {sleeping}")
-    assert sorted(set(sleeping.values())) == hosts
-
-    run.send_signal(signal_number)
-    status, _, stderr = finish(run, timeout=60)
+    try:
+        wait_for(lambda: run.poll() is not None or len(sleeping_on(hosts)) == 2, deadline)
+        if run.poll() is not None:
+            status, _, stderr = finish(run)
+            pytest.fail(f"hosts.sh ended with status {status} before the signal: {stderr}")
+        sleeping = sleeping_on(hosts)
+        assert sorted(sleeping.values()) == hosts, sleeping
+        run.send_signal(signal_number)
+        status, _, stderr = finish(run, timeout=60)
+    finally:
+        if run.poll() is None:
+            run.terminate()
+            run.communicate(timeout=60)
     assert status == 128 + signal_number, stderr
     assert namespaces(prefix) == []
     assert list(temporary.iterdir()) == []
-    while any(command_name(pid) == "sleep" for pid in sleeping) and time.monotonic() < deadline:
-        time.sleep(0.1)
-    assert [pid for pid in sleeping if command_name(pid) == "sleep"] == []
+    assert wait_for(lambda: all(command_name(pid) != "sleep" for pid in sleeping), deadline)
 
 
 def test_without_the_right_to_make_hosts_nothing_runs_and_the_status_is_77():
