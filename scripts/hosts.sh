@@ -91,6 +91,7 @@ check_machine() {
   done
   [[ "$(id -u)" -eq 0 ]] || die "cannot make hosts here: network namespaces need root" 77
   MPIEXEC="${MPIEXEC:-mpiexec}"
+  command -v "$MPIEXEC" > /dev/null || die "cannot run across hosts here: no '$MPIEXEC' command" 77
   "$MPIEXEC" --version 2>&1 | grep -q "Open MPI\|OpenRTE" ||
     die "cannot run across hosts here: '$MPIEXEC' is not Open MPI's mpiexec" 77
 }
@@ -186,7 +187,9 @@ write_hostfile() {
 }
 
 # mpiexec runs on host 0 under that host's name, with TCP on the hosts' own network only; idle
-# processes yield the core, since several hosts share this machine's cores.
+# processes yield the core, since several hosts share this machine's cores. It runs in the
+# background so that a signal reaches the traps at once; '<&0' keeps the standard input that bash
+# would otherwise replace with /dev/null.
 launch() {
   local first status=0
   first="$(host_name 0)"
@@ -195,7 +198,7 @@ launch() {
     --mca plm_rsh_agent "$WORK/agent" \
     --mca btl tcp,self --mca btl_tcp_if_include "$SUBNET" --mca oob_tcp_if_include "$SUBNET" \
     --mca mpi_yield_when_idle 1 \
-    "${PROGRAM[@]}" &
+    "${PROGRAM[@]}" <&0 &
   LAUNCHER=$!
   wait "$LAUNCHER" || status=$?
   LAUNCHER=""
