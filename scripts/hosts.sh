@@ -56,7 +56,8 @@ parse_options() {
   PROCESSES="${PROCESSES:-$((HOSTS * SLOTS))}"
   PROGRAM=("$@")
   if [[ -n "$RATE" ]]; then
-    RATE_BYTES="$(rate_bytes "$RATE")" || die "--rate '$RATE' is not a rate like 100mbit or 50mbps" 2
+    RATE_BYTES="$(rate_bytes "$RATE")" ||
+      die "--rate '$RATE' is not a rate like 100mbit or 50mbps" 2
   fi
 }
 
@@ -183,7 +184,9 @@ EOF
 
 write_hostfile() {
   local k
-  for ((k = 0; k < HOSTS; k++)); do echo "$(host_address "$k") slots=$SLOTS"; done > "$WORK/hostfile"
+  for ((k = 0; k < HOSTS; k++)); do
+    echo "$(host_address "$k") slots=$SLOTS"
+  done > "$WORK/hostfile"
 }
 
 # mpiexec runs on host 0 under that host's name, with TCP on the hosts' own network only; idle
