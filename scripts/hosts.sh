@@ -192,7 +192,7 @@ write_hostfile() {
 # mpiexec runs on host 0 under that host's name, with TCP on the hosts' own network only; idle
 # processes yield the core, since several hosts share this machine's cores. It runs in the
 # background so that a signal reaches the traps at once; '<&0' keeps the standard input that bash
-# would otherwise replace with /dev/null.
+# would replace with /dev/null.
 launch() {
   local first status=0
   first="$(host_name 0)"
@@ -208,11 +208,21 @@ launch() {
   return "$status"
 }
 
-# mpiexec passes the signal on to every process of the job; a few seconds for that, then the
-# clean-up ends whatever is left.
+# Whether SIGINT came from Ctrl-C on the terminal, which gives it to mpiexec as well: we are in
+# the terminal's foreground process group (fields 5 and 8 of /proc/PID/stat).
+from_terminal() {
+  [[ "$1" == INT ]] || return 1
+  local stat group foreground
+  stat="$(< "/proc/$$/stat")" || return 1
+  read -r _ _ group _ _ foreground _ <<< "${stat##*) }"
+  [[ "$group" == "$foreground" ]]
+}
+
+# mpiexec passes the signal on to every process of the job (given twice, it quits at once and
+# leaves its session folders behind); a few seconds for that, then the clean-up ends what is left.
 stop_launcher() {
   [[ -n "$LAUNCHER" ]] || return 0
-  kill -"$1" "$LAUNCHER" 2> /dev/null || return 0
+  from_terminal "$1" || kill -"$1" "$LAUNCHER" 2> /dev/null || return 0
   local tick
   for ((tick = 0; tick < 50; tick++)); do
     kill -0 "$LAUNCHER" 2> /dev/null || return 0
@@ -226,6 +236,13 @@ interrupted() {
   exit "$2"
 }
 
+# Open MPI's session folders on a host, which a job that was killed leaves behind, are named after
+# the host, so these belong to this run alone. Open MPI puts them where TMPDIR, TEMP or TMP say.
+remove_session_folders() {
+  local k base="${TMPDIR:-${TEMP:-${TMP:-/tmp}}}"
+  for ((k = 0; k < HOSTS; k++)); do rm -rf "$base/ompi.$(host_name "$k").$(id -u)"; done
+}
+
 # Ends what still runs in our namespaces (only our processes can be there), removes the
 # namespaces (their links and queues go with them) and the temporary folder.
 clean_up() {
@@ -236,11 +253,14 @@ clean_up() {
     mapfile -t pids < <(ip netns pids "$name" 2> /dev/null)
     ((${#pids[@]} == 0)) || kill -KILL "${pids[@]}" 2> /dev/null
   done
+  # Reaped here, bash does not report the killed mpiexec.
+  [[ -z "$LAUNCHER" ]] || wait "$LAUNCHER" 2> /dev/null
   for name in "${MADE[@]}"; do
     [[ ! -e "/run/netns/$name" ]] || ip netns del "$name" 2> /dev/null ||
       echo "$ME: could not remove namespace $name" >&2
   done
   [[ -z "$WORK" ]] || rm -rf "$WORK"
+  remove_session_folders
   exit "$status"
 }
 

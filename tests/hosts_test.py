@@ -21,12 +21,13 @@ RUN_TIMEOUT = 120
 
 
 def start_hosts(folder, *arguments, env=None):
-    """Starts scripts/hosts.sh; SIGINT as the terminal would give it (a test runner started in
-    the background may hand its children SIGINT ignored, which bash cannot trap)."""
+    """Starts scripts/hosts.sh away from any terminal (where it would take SIGINT for Ctrl-C,
+    which reaches mpiexec by itself), with SIGINT not ignored (a test runner started in the
+    background may hand that on, and bash cannot trap it then)."""
     return subprocess.Popen(
         ["bash", HOSTS_SH, *map(str, arguments)], cwd=folder, text=True,
         stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-        env={**os.environ, "MPIEXEC": MPIEXEC, **(env or {})},
+        env={**os.environ, "MPIEXEC": MPIEXEC, **(env or {})}, start_new_session=True,
         preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
 
 
