@@ -92,7 +92,7 @@ def test_two_hosts_save_the_bytes_of_one_process(tmp_path, options, slots):
     assert status == 0 and [line for line in stderr.splitlines() if "setpgid" not in line] == [], \
         stderr
     # 2 * slots processes in one world: a launcher that started 1-process jobs gives one line each.
-    assert stdout.count(f"64 x 9000 grid, {2 * slots} processes,") == 1, stdout
+    assert stdout.count(f"64 x 9000 grid, {2 * slots} processes") == 1, stdout
     assert (tmp_path / "hosts.npy").read_bytes() == expected
 
 
