@@ -162,8 +162,9 @@ make_hosts() {
 
 # Open MPI starts its daemon on another host through a remote shell, 'AGENT ADDRESS COMMAND...'.
 # This agent runs the command in that host's namespace instead of over ssh, under the host's own
-# name: namespaces share the host name, and Open MPI takes daemons with one name for one node
-# (MPI_COMM_TYPE_SHARED then spans hosts). The command is shell text, as ssh would pass it on.
+# name: namespaces share the host name, and with two daemons of one name Open MPI gives the
+# processes of MPI_COMM_TYPE_SHARED inconsistent groups, on which collectives crash. The command
+# is shell text, as ssh would pass it on.
 write_agent() {
   local k cases=""
   for ((k = 0; k < HOSTS; k++)); do
