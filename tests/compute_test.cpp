@@ -13,6 +13,7 @@
 #include "common/allocate_field.hpp"
 #include "driver/initial_field.hpp"
 #include "solver/block_step.hpp"
+#include "solver/cache_size.hpp"
 #include "solver/stores.hpp"
 #include "solver/swap_layers.hpp"
 #include "solver/update_span.hpp"
@@ -225,6 +226,16 @@ TEST(UpdateSpan, GivesTheSchemeBitsOnEverySpanAndWritesNothingElse) {
     EXPECT_GT(streamed, 100);
   }
 #endif
+}
+
+// Where the kernel describes the caches too, the processor's own description must give the same
+// last-level cache: one instance, not the package's sum.
+TEST(CacheSize, CpuidAgreesWithTheKernelWhereBothSay) {
+  const double cpuid = cpuid_last_level_cache_bytes();
+  const double sysfs = sysfs_last_level_cache_bytes();
+  if (cpuid == 0.0 || sysfs == 0.0) GTEST_SKIP() << "CPUID " << cpuid << ", sysfs " << sysfs;
+  EXPECT_EQ(cpuid, sysfs);
+  EXPECT_STREQ(last_level_cache().source, "CPUID");
 }
 
 }  // namespace

@@ -401,6 +401,17 @@ def test_a_disk_that_fills_stops_the_run_and_keeps_the_saved_fields(tmp_path, sm
     assert (tmp_path / "again.npy").read_bytes() == (tmp_path / "whole.npy").read_bytes()
 
 
+def test_a_file_size_limit_fails_the_save_in_one_line(tmp_path):
+    # The limit is set inside each process: set on the launcher it would stop Open MPI itself.
+    limited = ("bash", "-c", f'ulimit -f 100; exec "{STUDY}" "$@"', "heat2d-study")
+    result = launch(2, tmp_path, command=[*limited, "--rows", 200, "--cols", 200, "--steps", 3,
+                                          "--dt", 1e-6, "--every", 0, "--save", "big.npy"])
+    assert result.returncode == 1
+    ours = [line for line in result.stderr.splitlines() if line.startswith("heat2d-study:")]
+    assert ours == ["heat2d-study: big.npy not written: file too large"], result.stderr
+    assert list(tmp_path.iterdir()) == []
+
+
 def test_a_summary_that_cannot_be_written_fails_the_run(tmp_path):
     # Started alone: under mpiexec the launcher, not the process, writes to the final stdout.
     with open("/dev/full", "w") as full:
