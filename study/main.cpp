@@ -62,6 +62,8 @@ struct Run {
   double** T1 = nullptr;
   SnapshotLosses losses;
   double exchange_seconds = 0.0;
+  double save_seconds = 0.0;  // in save_field, waiting for the others included
+  int fields_saved = 0;
 };
 
 ProcessGrid process_grid(const StudyOptions& options, const int& process_count) {
@@ -153,6 +155,16 @@ std::string series_path(const std::string& path, int steps_done) {
   return stem + "." + std::to_string(steps_done) + extension;
 }
 
+// Saves T after `steps_done` steps, timed. Returns an empty string or why it was not saved.
+std::string save(Run& run, const std::string& path, double** T, int steps_done) {
+  const double start = MPI_Wtime();
+  const std::string problem =
+      save_field(path, T, run.block, record_after(run, steps_done), run.files);
+  run.save_seconds += MPI_Wtime() - start;
+  if (problem.empty()) ++run.fields_saved;
+  return problem;
+}
+
 // The time loop from the steps already done to --steps. Returns an empty string, or why a field
 // saved on the way could not be written (the loop then stops).
 std::string time_loop(Run& run) {
@@ -163,8 +175,7 @@ std::string time_loop(Run& run) {
     if (o.every > 0 && step % o.every == 0) snapshot(run, run.T1, step);
     const int done = step + 1;
     if (o.save_every > 0 && done % o.save_every == 0) {
-      const std::string problem = save_field(series_path(o.save, done), run.T1, run.block,
-                                             record_after(run, done), run.files);
+      const std::string problem = save(run, series_path(o.save, done), run.T1, done);
       if (!problem.empty()) {
         swap_layers(run.T0, run.T1);
         return problem + "; the run stops after step " + std::to_string(done);
@@ -200,12 +211,13 @@ RunFigures figures_of(const Run& run, const ProcessTimes& mine) {
   f.steps = o.steps;
   f.dt = o.dt;
   std::vector<ProcessTimes> times(run.rank == 0 ? f.processes : 0);
-  MPI_Gather(&mine, 2, MPI_DOUBLE, times.data(), 2, MPI_DOUBLE, 0, MPI_COMM_WORLD);
+  MPI_Gather(&mine, 3, MPI_DOUBLE, times.data(), 3, MPI_DOUBLE, 0, MPI_COMM_WORLD);
   set_times(f, times);
   f.bytes_per_step = bytes_sent_per_step(run.halo);
   MPI_Allreduce(MPI_IN_PLACE, &f.bytes_per_step, 1, MPI_LONG_LONG, MPI_MAX, MPI_COMM_WORLD);
   f.streamed = streams(2.0 * run.block.rows() * run.block.cols() * sizeof(double));
   f.cache = cache_text(o);
+  f.fields_saved = run.fields_saved;
   f.exact = run.start.initial == HEAT2D_START;
   const double dx = 1.0 / o.rows;
   f.max_error = f.exact ? largest_difference(run.T0, run.block.rows(), run.block.cols(),
@@ -278,14 +290,13 @@ int main(int argc, char** argv) {
   MPI_Barrier(MPI_COMM_WORLD);
   const double start = MPI_Wtime();
   const std::string stopped = time_loop(run);
-  const ProcessTimes mine = {MPI_Wtime() - start, run.exchange_seconds};
-
-  const RunFigures figures = figures_of(run, mine);
-  int status = report_losses(run.losses, run.rank, process_count);
+  const double loop_seconds = MPI_Wtime() - start;
   problem = stopped;
-  if (problem.empty() && !o.save.empty()) {
-    problem = save_field(o.save, run.T0, run.block, record_after(run, o.steps), run.files);
-  }
+  if (problem.empty() && !o.save.empty()) problem = save(run, o.save, run.T0, o.steps);
+
+  const RunFigures figures =
+      figures_of(run, {loop_seconds, run.exchange_seconds, run.save_seconds});
+  int status = report_losses(run.losses, run.rank, process_count);
   if (!problem.empty()) status = 1;
   if (run.rank == 0) {
     if (!problem.empty()) std::fprintf(stderr, "heat2d-study: %s\n", problem.c_str());

@@ -28,6 +28,13 @@ std::string steps_run(const RunFigures& f) {
   return "steps " + std::to_string(f.first_step + 1) + " to " + std::to_string(f.steps);
 }
 
+// "  saved  3 fields in 0.2 s ..." when any was saved.
+std::string saved(const RunFigures& f) {
+  if (f.fields_saved == 0) return "";
+  return "  saved               " + plural(f.fields_saved, "field", "fields") + " in " +
+         format("%.3g", f.save_seconds) + " s (slowest process)\n";
+}
+
 std::string json_summary(const RunFigures& f, double final_time, double per_step, double updates) {
   char text[1024];
   std::snprintf(text, sizeof text,
@@ -36,11 +43,11 @@ std::string json_summary(const RunFigures& f, double final_time, double per_step
                 "\"dt\": %.17g, \"final_time\": %.17g, \"wall_seconds\": %.6g, "
                 "\"seconds_per_step\": %.6g, \"cell_updates_per_second\": %.6g, "
                 "\"exchange_share\": %.6g, \"bytes_per_step\": %lld, \"stores\": \"%s\", "
-                "\"max_error\": %s}\n",
+                "\"fields_saved\": %d, \"save_seconds\": %.6g, \"max_error\": %s}\n",
                 f.rows, f.cols, f.processes, f.split.c_str(), f.procs[0], f.procs[1],
                 f.exchange.c_str(), f.first_step, f.steps, f.dt, final_time, f.wall_seconds,
                 per_step, updates, f.exchange_share, f.bytes_per_step,
-                f.streamed ? "streamed" : "cached",
+                f.streamed ? "streamed" : "cached", f.fields_saved, f.save_seconds,
                 f.exact ? format("%.6g", f.max_error).c_str() : "null");
   return text;
 }
@@ -61,7 +68,8 @@ std::string text_summary(const RunFigures& f, double final_time, double per_step
          "  exchange            " + format("%.1f", 100.0 * f.exchange_share) + " % of the time, " +
          f.exchange + " (largest share of any process)\n" + "  bytes sent          " +
          std::to_string(f.bytes_per_step) + " per step (most of any process)\n" +
-         "  stores              " + stores + "\n" + "  largest difference  " + error + "\n";
+         "  stores              " + stores + "\n" + saved(f) + "  largest difference  " + error +
+         "\n";
 }
 
 }  // namespace
@@ -69,8 +77,10 @@ std::string text_summary(const RunFigures& f, double final_time, double per_step
 void set_times(RunFigures& figures, const std::vector<ProcessTimes>& times) {
   figures.wall_seconds = 0.0;
   figures.exchange_share = 0.0;
+  figures.save_seconds = 0.0;
   for (const ProcessTimes& t : times) {
     figures.wall_seconds = std::max(figures.wall_seconds, t.loop_seconds);
+    figures.save_seconds = std::max(figures.save_seconds, t.save_seconds);
     if (t.loop_seconds > 0.0) {
       figures.exchange_share =
           std::max(figures.exchange_share, t.exchange_seconds / t.loop_seconds);

@@ -17,6 +17,8 @@ struct RunFigures {
   double wall_seconds = 0.0;     // the time loop on the slowest process, from MPI_Wtime
   double exchange_share = 0.0;   // of the time loop spent trading edges, largest over the processes
   long long bytes_per_step = 0;  // sent to neighbours, most of any process
+  int fields_saved = 0;          // --save and --save-every files written
+  double save_seconds = 0.0;     // writing them, slowest process
   bool streamed = false;         // whether the update wrote past the caches
   std::string cache;             // the last-level cache size and where it was learnt
   bool exact = true;             // whether the exact solution applies (heat2d's starting field)
@@ -27,10 +29,11 @@ struct RunFigures {
 struct ProcessTimes {
   double loop_seconds = 0.0;
   double exchange_seconds = 0.0;
+  double save_seconds = 0.0;
 };
 
-// The run's time figures from every process's: the slowest time loop, and the largest share of
-// its own loop that any process spent trading edges.
+// The run's time figures from every process's: the slowest time loop, the largest share of its
+// own loop that any process spent trading edges, and the slowest saving of fields.
 void set_times(RunFigures& figures, const std::vector<ProcessTimes>& times);
 
 // A few lines for people, or (json) one JSON object on one line, both ending with a newline.
