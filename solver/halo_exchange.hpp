@@ -32,7 +32,9 @@ void exchange_edges(Halo& halo, double** T);
 
 // The same trade without waiting: start_exchange posts every receive and send and returns;
 // finish_exchange waits for them and fills the ghost cells. T's edges must not change in between.
+// progress_exchange, called in between, lets MPI move the messages on without waiting for them.
 void start_exchange(Halo& halo, double** T);
+void progress_exchange(Halo& halo);
 void finish_exchange(Halo& halo, double** T);
 
 // Whether the block has any neighbour to trade with (a single process has none).
