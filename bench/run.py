@@ -7,16 +7,15 @@ Usage: bench/run.py BUILD_DIR [--rounds R] [--quick], with Open MPI's environmen
 scripts/mpi_env.sh (bench/run.sh sets it).
 """
 import argparse
-import json
-import os
 import pathlib
-import platform
 import re
 import shutil
 import statistics
 import subprocess
 import tempfile
 import time
+
+from study_runs import machine, study
 
 INITIAL = "rank-100_0.000000"
 
@@ -78,12 +77,9 @@ def instructions(build, scratch):
 
 
 def study_seconds(build, n, processes, steps, folder):
-    """heat2d-study's own wall time for its time loop (slowest process), no snapshots."""
-    result = subprocess.run(
-        ["mpiexec", "-n", str(processes), str(build / "heat2d-study"), "--rows", str(n), "--cols",
-         str(n), "--steps", str(steps), "--dt", "1e-9", "--every", "0", "--json"],
-        cwd=folder, capture_output=True, text=True, check=True)
-    return json.loads(result.stdout)
+    """heat2d-study's own figures for its time loop (slowest process), no snapshots."""
+    return study(build, processes, "--rows", n, "--cols", n, "--steps", steps, "--dt", 1e-9,
+                 cwd=folder)
 
 
 def copy_seconds(build, n, processes, steps, kind):
@@ -133,12 +129,6 @@ def peak_memory(build, scratch, n):
     return peaks
 
 
-def machine():
-    mpi = subprocess.run(["mpiexec", "--version"], capture_output=True, text=True).stdout
-    return (f"{os.cpu_count()} cores ({platform.processor() or platform.machine()}), "
-            f"{mpi.splitlines()[0]}, run folders on /dev/shm (tmpfs)")
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("build", type=pathlib.Path)
@@ -149,7 +139,7 @@ def main():
     counts = [1, 2, 5] if options.quick else [1, 2, 3, 4, 5]
     build = options.build.resolve()
 
-    print(f"machine: {machine()}")
+    print(f"machine: {machine()}, run folders on /dev/shm (tmpfs)")
     scratch = pathlib.Path(tempfile.mkdtemp(prefix="heat2d-bench-", dir="/dev/shm"))
     try:
         medians = whole_runs(build, scratch, rounds, counts)

@@ -86,7 +86,8 @@ def test_every_process_count_split_and_exchange_saves_the_same_bytes(tmp_path, n
 
 
 def test_restarts_continue_bit_for_bit_whatever_the_processes_split_and_exchange(tmp_path):
-    problem = ("--rows", 37, "--cols", 23, "--dt", 2e-4, "--every", 0)
+    # A time step with all of a double's digits: the record must give it back exactly.
+    problem = ("--rows", 37, "--cols", 23, "--dt", 1.2345678901234567e-4, "--every", 0)
     study(2, tmp_path, *problem, "--steps", 300, "--save", "whole.npy")
     first = study(3, tmp_path, *problem, "--steps", 250, "--save", "part.npy", "--save-every",
                   100, *blocks(3, 1, "overlap"))
@@ -100,7 +101,8 @@ def test_restarts_continue_bit_for_bit_whatever_the_processes_split_and_exchange
         assert result.returncode == 0, result.stderr
         assert (tmp_path / "again.npy").read_bytes() == (tmp_path / "whole.npy").read_bytes(), saved
     record = json.loads((tmp_path / "again.npy.json").read_text())
-    assert (record["steps"], record["dt"], record["initial"]) == (300, 2e-4, "heat2d")
+    assert (record["steps"], record["dt"], record["initial"]) == (300, 1.2345678901234567e-4,
+                                                                  "heat2d")
 
 
 def test_a_killed_run_restarts_from_its_newest_saved_field_bit_for_bit(tmp_path):
@@ -148,9 +150,17 @@ def scheme_steps(field, steps, dt):
 def test_a_starting_field_of_the_users_follows_the_scheme_cell_by_cell(tmp_path):
     start = np.random.default_rng(3).uniform(-50, 150, (19, 31))
     np.save(tmp_path / "start.npy", start)
-    result = study(4, tmp_path, "--initial", "start.npy", "--steps", 7, "--dt", 1e-4, "--every", 3,
-                   "--save", "end.npy", *blocks(2, 2, "overlap"), "--json")
+    problem = ("--initial", "start.npy", "--steps", 7, "--dt", 1e-4, "--every", 3)
+    result = study(4, tmp_path, *problem, "--save", "end.npy", *blocks(2, 2, "overlap"), "--json")
     assert result.returncode == 0, result.stderr
+    # The blocks of a process row write one strip file together: the files of two strips.
+    strips = tmp_path / "strips"
+    strips.mkdir()
+    shutil.copy(tmp_path / "start.npy", strips)
+    assert study(2, strips, *problem).returncode == 0
+    assert sorted(p.name for p in strips.glob("rank*")) == sorted(p.name for p in
+                                                                  tmp_path.glob("rank*"))
+    assert all((strips / p.name).read_bytes() == p.read_bytes() for p in tmp_path.glob("rank*"))
     end = np.load(tmp_path / "end.npy")
     assert np.array_equal(end.view(np.uint64), scheme_steps(start, 7, 1e-4).view(np.uint64))
     assert json.loads(result.stdout)["max_error"] is None

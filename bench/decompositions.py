@@ -1,0 +1,198 @@
+#!/usr/bin/python3
+"""Splits and exchanges: heat2d-study's time per step with strips and blocks, blocking and
+overlapped exchanges, on one host and across two hosts joined by a rate-limited link; the
+latency and bandwidth of both; the bytes each process sends against the formula; and the
+scaling model that these constants predict, as a table and optionally a picture.
+
+Usage: bench/decompositions.py BUILD_DIR [--rounds R] [--quick] [--picture FILE.png], with Open
+MPI's environment from scripts/mpi_env.sh (bench/run.sh sets it). The two-host part needs root
+(scripts/hosts.sh); without it that part is skipped with one line.
+"""
+import argparse
+import math
+import pathlib
+import subprocess
+
+from study_runs import machine, median, study
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+LINK = "1gbit"
+TWO_HOSTS = ["bash", str(ROOT / "scripts" / "hosts.sh"), "--rate", LINK, "--"]
+
+ONE_HOST = [("strips", "blocking", None), ("strips", "overlap", None),
+            ("blocks", "blocking", "1x2"), ("blocks", "overlap", "1x2"),
+            ("blocks", "blocking", "2x1"), ("blocks", "overlap", "2x1")]
+
+
+def options(split, exchange, procs):
+    chosen = ["--split", split, "--exchange", exchange]
+    return chosen + (["--procs", procs] if procs else [])
+
+
+def bytes_formula(nx, ny, process_rows, process_cols):
+    """What the block that sends the most sends per step: its width to each neighbouring process
+    row, its height to each neighbouring process column, eight bytes a value."""
+    def extents(n, parts):
+        return [n // parts] * (parts - 1) + [n - n // parts * (parts - 1)]
+    heights, widths = extents(nx, process_rows), extents(ny, process_cols)
+    return max(8 * (widths[c] * ((r > 0) + (r < process_rows - 1))
+                    + heights[r] * ((c > 0) + (c < process_cols - 1)))
+               for r in range(process_rows) for c in range(process_cols))
+
+
+def alternating(rounds, runs):
+    """{name: [figures of each round]} with every run taking its turn in every round."""
+    results = {name: [] for name in runs}
+    for _ in range(rounds):
+        for name, run in runs.items():
+            results[name].append(run())
+    return results
+
+
+def one_host(build, n, steps, rounds):
+    problem = ["--rows", n, "--cols", n, "--steps", steps, "--dt", 1e-9]
+    runs = {case: (lambda case=case: study(build, 2, *problem, *options(*case)))
+            for case in ONE_HOST}
+    results = alternating(rounds, runs)
+    print(f"\nOne host, {n} x {n}, 2 processes: time per step, median of {rounds} alternating "
+          "rounds (target: each <= 1.05 x strips, blocking)")
+    print(f"{'split':<7} {'grid':>4} {'exchange':<9} {'ms/step':>8} {'exchange':>9} "
+          f"{'bytes/step':>11} {'formula':>8} {'ratio':>6}")
+    reference = median(f["seconds_per_step"] for f in results[ONE_HOST[0]])
+    for case, figures in results.items():
+        per_step = median(f["seconds_per_step"] for f in figures)
+        share = median(f["exchange_share"] for f in figures)
+        last = figures[-1]
+        formula = bytes_formula(last["rows"], last["cols"], *last["procs"])
+        grid = "x".join(map(str, last["procs"]))
+        print(f"{case[0]:<7} {grid:>4} {case[1]:<9} {per_step * 1e3:>8.3f} {share * 100:>8.1f}% "
+              f"{last['bytes_per_step']:>11} {formula:>8} {per_step / reference:>6.3f}")
+    return reference
+
+
+def latency_and_bandwidth(build, launcher, sizes, steps, rounds):
+    """alpha (s) and beta (s per byte) of one message: two processes on a 4-row grid trade one row
+    each way per step, one after the other, and update one row each; the time they spend trading
+    is e(NY) = 2 (alpha + 8 NY beta)."""
+    runs = {ny: (lambda ny=ny: study(build, 2, "--rows", 4, "--cols", ny, "--steps", steps[ny],
+                                     "--dt", 1e-12, launcher=launcher)) for ny in sizes}
+    trading = {ny: median(f["seconds_per_step"] * f["exchange_share"] for f in figures)
+               for ny, figures in alternating(rounds, runs).items()}
+    small, large = sizes
+    beta = (trading[large] - trading[small]) / (2 * 8 * (large - small))
+    alpha = trading[small] / 2 - 8 * small * beta
+    return alpha, beta
+
+
+def two_hosts(build, grid, steps, rounds):
+    """Blocking against overlapped on two hosts, one process each: the update alone and the
+    exchange alone from the blocking run's share, against the overlapped run's step."""
+    nx, ny = grid
+    problem = ["--rows", nx, "--cols", ny, "--steps", steps, "--dt", 1e-12]
+    runs = {exchange: (lambda exchange=exchange: study(build, 2, *problem, "--exchange", exchange,
+                                                       launcher=TWO_HOSTS))
+            for exchange in ("blocking", "overlap")}
+    results = alternating(rounds, runs)
+    blocking = median(f["seconds_per_step"] for f in results["blocking"])
+    share = median(f["exchange_share"] for f in results["blocking"])
+    overlap = median(f["seconds_per_step"] for f in results["overlap"])
+    update, exchange = (1 - share) * blocking, share * blocking
+    print(f"\nTwo hosts, one process each, link limited to {LINK}, {nx} x {ny} strips, median of "
+          f"{rounds} alternating rounds (target: overlap <= 1.15 x max(update, exchange))")
+    print(f"{'blocking ms':>12} {'update ms':>10} {'exchange ms':>12} {'overlap ms':>11} "
+          f"{'overlap / max':>14} {'overlap / blocking':>19}")
+    print(f"{blocking * 1e3:>12.3f} {update * 1e3:>10.3f} {exchange * 1e3:>12.3f} "
+          f"{overlap * 1e3:>11.3f} {overlap / max(update, exchange):>14.3f} "
+          f"{overlap / blocking:>19.3f}")
+
+
+def cell_seconds(build, n, steps, rounds):
+    """c: seconds per cell update of one process alone, and of each of two on one host."""
+    problem = ["--rows", n, "--cols", n, "--steps", steps, "--dt", 1e-9]
+    runs = {1: lambda: study(build, 1, *problem), 2: lambda: study(build, 2, *problem)}
+    results = alternating(rounds, runs)
+    one = median(f["seconds_per_step"] for f in results[1]) / (n * n)
+    two = median(f["seconds_per_step"] * (1 - f["exchange_share"]) for f in results[2]) * 2 / (n * n)
+    return one, two
+
+
+def predicted(c, alpha, beta, n, processes, split):
+    """Time per step of the busiest process: its cells, then its blocking trades, one message
+    each way per neighbour, in sequence."""
+    if processes == 1:
+        return c * n * n
+    if split == "strips":
+        return c * n * n / processes + 2 * (alpha + 8 * n * beta)
+    rows = 2 ** math.ceil(math.log2(processes) / 2)  # as MPI_Dims_create splits a power of 2
+    cols = processes // rows
+    trades = (rows > 1) * 2 * (alpha + 8 * (n / cols) * beta) + \
+        (cols > 1) * 2 * (alpha + 8 * (n / rows) * beta)
+    return c * n * n / processes + trades
+
+
+def model(c, links, n, picture):
+    counts = [2 ** k for k in range(13)]
+    print(f"\nPredicted time per step at {n} x {n} (ms), blocking exchange, c = {c * 1e9:.2f} ns")
+    print(f"{'P':>6} " + " ".join(f"{name + ' ' + split:>22}" for name in links
+                                  for split in ("strips", "blocks")))
+    for p in counts:
+        print(f"{p:>6} " + " ".join(f"{predicted(c, a, b, n, p, split) * 1e3:>22.4f}"
+                                    for a, b in links.values() for split in ("strips", "blocks")))
+    if picture:
+        draw(c, links, n, counts, picture)
+
+
+def draw(c, links, n, counts, picture):
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    figure, axes = plt.subplots(figsize=(6.4, 4.8), dpi=100)
+    axes.loglog(counts, [c * n * n / p for p in counts], "k:", label="cells only, c N² / P")
+    styles = {"strips": "-", "blocks": "--"}
+    for (name, (alpha, beta)), colour in zip(links.items(), ("tab:blue", "tab:red")):
+        for split, style in styles.items():
+            axes.loglog(counts, [predicted(c, alpha, beta, n, p, split) for p in counts], style,
+                        color=colour, label=f"{split}, {name}")
+    axes.set_xlabel("processes P")
+    axes.set_ylabel("time per step (s)")
+    axes.set_title(f"Predicted time per step, {n} x {n}")
+    axes.legend(fontsize="small")
+    axes.grid(True, which="both", alpha=0.3)
+    figure.tight_layout()
+    figure.savefig(picture)
+    print(f"picture: {picture}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("build", type=pathlib.Path)
+    parser.add_argument("--rounds", type=int, default=9)
+    parser.add_argument("--quick", action="store_true", help="one round each on small grids")
+    parser.add_argument("--picture", type=pathlib.Path, help="draw the scaling model here")
+    options_ = parser.parse_args()
+    build = options_.build.resolve()
+    rounds = 1 if options_.quick else options_.rounds
+    quick = options_.quick
+    print(f"machine: {machine()}")
+    one_host(build, 256 if quick else 4096, 10 if quick else 40, rounds)
+    c, c_two = cell_seconds(build, 256 if quick else 4096, 10 if quick else 40, rounds)
+    sizes = (1024, 131072)
+    steps = {1024: 100 if quick else 2000, 131072: 10 if quick else 200}
+    links = {"shared memory": latency_and_bandwidth(build, None, sizes, steps, rounds)}
+    try:
+        slow = {1024: 50 if quick else 500, 131072: 5 if quick else 40}
+        links[f"{LINK} link"] = latency_and_bandwidth(build, TWO_HOSTS, sizes, slow, rounds)
+        two_hosts(build, (256, 8192), 10 if quick else 200, rounds)
+    except subprocess.CalledProcessError as error:
+        reason = (error.stderr or "").strip().splitlines()
+        print(f"\nTwo hosts: skipped ({reason[-1] if reason else 'hosts.sh failed'})")
+    print(f"\nConstants: c = {c * 1e9:.3f} ns per cell (one process), {c_two * 1e9:.3f} ns with "
+          "two processes on the host")
+    for name, (alpha, beta) in links.items():
+        print(f"{name}: alpha = {alpha * 1e6:.2f} us, beta = {beta * 1e9:.3f} ns per byte "
+              f"({1 / beta / 1e9:.2f} GB/s)")
+    model(c_two, links, 16384, options_.picture)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,32 @@
+"""Running heat2d-study for the benchmarks: one run's figures from its JSON summary, medians, and
+what machine gave them."""
+import json
+import os
+import platform
+import statistics
+import subprocess
+
+
+def study(build, processes, *options, launcher=None, cwd=None):
+    """The JSON summary of one run of heat2d-study with the given options (no snapshots unless
+    the options ask for them). `launcher` replaces `mpiexec -n P` (e.g. scripts/hosts.sh)."""
+    command = [*(launcher or ["mpiexec", "-n", str(processes)]), str(build / "heat2d-study"),
+               "--every", "0", *map(str, options), "--json"]
+    result = subprocess.run(command, cwd=cwd, capture_output=True, text=True, check=True)
+    return json.loads(result.stdout.splitlines()[-1])
+
+
+def median(values):
+    return statistics.median(values)
+
+
+def machine():
+    mpi = subprocess.run(["mpiexec", "--version"], capture_output=True, text=True).stdout
+    model = ""
+    try:
+        with open("/proc/cpuinfo") as cpuinfo:
+            model = next(line.split(":", 1)[1].strip() for line in cpuinfo
+                         if line.startswith("model name"))
+    except (OSError, StopIteration):
+        model = platform.processor() or platform.machine()
+    return f"{os.cpu_count()} cores ({model}), {mpi.splitlines()[0]}"
