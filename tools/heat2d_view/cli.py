@@ -180,6 +180,3 @@ def main(argv=None):
     except (RunError, OSError) as error:
         print(f"heat2d-view: {error}", file=sys.stderr)
         return 2
-    except KeyboardInterrupt:
-        print("heat2d-view: interrupted; nothing written", file=sys.stderr)
-        return 130

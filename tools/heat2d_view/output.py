@@ -5,7 +5,19 @@ import os
 import pathlib
 import tempfile
 
+from .guard import signals_held
 from .run_folder import RunError
+
+
+def _umask():
+    mask = os.umask(0o022)
+    os.umask(mask)
+    return mask
+
+
+# Temporary files and folders are created private; what is moved into place gets the mode that
+# an ordinary new file or folder would have.
+UMASK = _umask()
 
 
 def output_file(path, default, extensions):
@@ -46,16 +58,20 @@ def require_writable_folder(folder):
 @contextlib.contextmanager
 def replacing(path):
     """Yields a temporary path beside `path`; renames it to `path` if the block completes and
-    removes it otherwise (an error, or Ctrl-C), so no half-written output looks like a result."""
+    removes it otherwise (an error, Ctrl-C or another stop signal), so no half-written output
+    looks like a result."""
     path = pathlib.Path(path)
-    descriptor, temporary = tempfile.mkstemp(dir=path.parent, prefix=f".{path.name}.",
-                                             suffix=path.suffix)
-    os.close(descriptor)
+    temporary = None
     try:
+        with signals_held():  # a stop must not come between its making and its name being known
+            descriptor, temporary = tempfile.mkstemp(dir=path.parent, prefix=f".{path.name}.",
+                                                     suffix=path.suffix)
+            os.close(descriptor)
         yield pathlib.Path(temporary)
-        os.chmod(temporary, 0o644)
+        os.chmod(temporary, 0o666 & ~UMASK)
         os.replace(temporary, path)
     except BaseException:
-        with contextlib.suppress(OSError):
-            os.unlink(temporary)
+        if temporary is not None:
+            with signals_held(), contextlib.suppress(OSError):
+                os.unlink(temporary)
         raise
