@@ -53,8 +53,8 @@ def animate_command(options):
 
 
 def vtk_command(options):
-    from .vtk import write_series
-    folder = output_folder(options.output, options.run / "vtk")
+    from .vtk import SERIES_FILE, write_series
+    folder = output_folder(options.output, options.run / "vtk", SERIES_FILE)
     run = RunFolder(options.run)
     collection = write_series(run, labels_with_last(run.labels, options.every), folder, options.dt)
     print(f"ParaView time series: {collection}")
@@ -154,7 +154,8 @@ def parser():
                      help="every k-th label, and always the last (default: %(default)s, all)")
     vtk.add_argument("--dt", type=positive_number, default=problem.DT, help=dt_help)
     vtk.add_argument("-o", "--output", type=pathlib.Path,
-                     help="folder to write into; its parent must exist (default: RUN/vtk)")
+                     help="folder to write, replacing an earlier series there; its parent must "
+                     "exist (default: RUN/vtk)")
     vtk.set_defaults(action=vtk_command)
 
     check = commands.add_parser("check", help="is the run folder sound? (reads every file)",
