@@ -77,14 +77,22 @@ def check_command(options):
 
 
 def load_npy(path):
-    """A field saved by heat2d-study --save: a two-dimensional float64 array."""
+    """A field saved by heat2d-study --save: a two-dimensional float64 array of finite values."""
     require_regular_file(path)
     try:
-        field = np.load(path, allow_pickle=False)
+        with open(path, "rb") as file:
+            field = np.lib.format.read_array(file, allow_pickle=False)
     except (OSError, ValueError) as error:
         raise RunError(f"{path}: not a NumPy .npy file ({error})") from None
+    except MemoryError:
+        raise RunError(f"not enough memory to read {path} ({path.stat().st_size} bytes)") from None
     if field.ndim != 2 or field.dtype != np.float64 or min(field.shape) < 2:
         raise RunError(f"{path}: holds a {field.dtype} array of shape {field.shape}, not a field")
+    not_finite = ~np.isfinite(field)
+    if not_finite.any():
+        i, j = np.argwhere(not_finite)[0]
+        raise RunError(f"{path}: {plural(int(not_finite.sum()), 'value')} not finite, the first "
+                       f"{field[i, j]} at row {i}, column {j}")
     return field
 
 
