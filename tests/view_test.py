@@ -2,6 +2,7 @@
 message for every kind of bad input, and the files plot, animate and vtk produce."""
 import os
 import pathlib
+import resource
 import shutil
 import signal
 import subprocess
@@ -11,7 +12,7 @@ import xml.etree.ElementTree as ET
 
 import numpy as np
 import pytest
-from PIL import Image
+from PIL import Image, ImageSequence
 
 from conftest import INITIAL, launch, snapshot_name
 
@@ -21,11 +22,23 @@ sys.path.insert(0, str(TOOLS))
 from heat2d_view.run_folder import RunFolder  # noqa: E402
 
 
-def view(*arguments, **popen):
+def view(*arguments, memory=None, env=None, **popen):
+    """Runs heat2d-view to its end, or starts it when given Popen's options; `memory` limits its
+    address space (bytes)."""
+    def set_up():
+        # The signals the tests send take effect even when the suite runs in the background, and
+        # outputs get their modes under the usual umask.
+        for number in (signal.SIGINT, signal.SIGHUP):
+            signal.signal(number, signal.SIG_DFL)
+        os.umask(0o022)
+        if memory:
+            resource.setrlimit(resource.RLIMIT_AS, (memory, memory))
     command = [sys.executable, str(TOOLS / "heat2d-view"), *map(str, arguments)]
+    options = dict(stderr=subprocess.PIPE, text=True, preexec_fn=set_up,
+                   env={**os.environ, **(env or {})})
     if popen:
-        return subprocess.Popen(command, stderr=subprocess.PIPE, text=True, **popen)
-    return subprocess.run(command, capture_output=True, text=True, timeout=300)
+        return subprocess.Popen(command, **options, **popen)
+    return subprocess.run(command, stdout=subprocess.PIPE, timeout=300, **options)
 
 
 @pytest.fixture(scope="module")
@@ -70,6 +83,9 @@ def test_compare_finds_one_changed_digit_among_thousands_of_files(runs, tmp_path
 
     changed = tmp_path / "changed"
     shutil.copytree(runs[4], changed)
+    # The initial field's top a unit lower: the snapshots' 100.000000 is within the text's rounding.
+    initial = (changed / INITIAL).read_text()
+    (changed / INITIAL).write_text(initial.replace("100.000000", "99.999999"))
     target = changed / snapshot_name(2, 12340)
     lines = target.read_text().split("\n")
     values = lines[7].split("\t")
@@ -101,6 +117,19 @@ def replace_with(folder, name, make):
     return name
 
 
+def npy(folder, field, hole=None):
+    """field.npy holding `field`, or the header of a float64 field of `hole` bytes over a hole."""
+    path = folder / "field.npy"
+    with open(path, "wb") as file:
+        if hole is None:
+            np.save(file, field)
+        else:
+            np.lib.format.write_array_header_1_0(
+                file, {"descr": "<f8", "fortran_order": False, "shape": (hole // 8192, 1024)})
+            file.truncate(file.tell() + hole)
+    return path.name
+
+
 def mixed_process_counts(folder):
     three = folder.parent / "three"
     assert launch(3, three).returncode == 0
@@ -109,8 +138,8 @@ def mixed_process_counts(folder):
     return snapshot_name(0, 0)
 
 
-# Each row damages a copy of a 2-process run (or names a bad output) and gives the file the
-# message must name and what it must say.
+# Each row damages a copy of a 2-process run, or puts a bad .npy field into it, and gives the
+# file the message must name and what it must say.
 BAD_INPUT = [
     (lambda f: launch(2, f) and snapshot_name(0, 0), "holds the same block twice"),
     (lambda f: (f / snapshot_name(1, 500)).unlink() or snapshot_name(1, 500), "missing"),
@@ -135,18 +164,35 @@ BAD_INPUT = [
      "a device, not a snapshot file"),
     (lambda f: replace_with(f, snapshot_name(1, 60), lambda p: os.truncate(p.touch() or p, 1 << 30)
                             ), "1073741824 bytes, more than a strip of 5 x 10 values can hold"),
+    (lambda f: edit(f, snapshot_name(0, 0), b"100.000000", b"1" + b"0" * 320 + b".000000"),
+     "line 1, value 1: too large for a double"),
+    (lambda f: edit(f, snapshot_name(0, 0), b"100.000000", b"100.000002"),
+     "line 1, value 1: 100.000002 is outside 0.000000 to 100.000000"),
+    (lambda f: edit(f, snapshot_name(1, 24990), b"\t0.000000\t", b"\t-0.000002\t"),
+     "line 1, value 5: -0.000002 is outside 0.000000 to 100.000000"),
+    (lambda f: npy(f, np.array([[1, 2], [np.inf, np.nan]])),
+     "2 values not finite, the first inf at row 1, column 0"),
+    (lambda f: npy(f, None, hole=2 << 30), "not enough memory to read"),
 ]
 
 
 @pytest.mark.parametrize("damage, problem", BAD_INPUT)
 def test_bad_input_gets_one_line_naming_the_file(runs, tmp_path, damage, problem):
-    folder = tmp_path / "run"
+    folder, output = tmp_path / "run", tmp_path / "output"
     shutil.copytree(runs[2], folder)
+    output.mkdir()
     name = damage(folder)
-    result = view("check", folder)
-    assert result.returncode == 2 and result.stdout == ""
-    assert result.stderr.count("\n") == 1 and "Traceback" not in result.stderr, result.stderr
-    assert result.stderr.startswith(f"heat2d-view: {folder / name}") and problem in result.stderr
+    # A run folder is checked, then turned into a ParaView series, which must leave nothing
+    # behind; a .npy field is drawn. Both within 1 GiB of memory, as on a small machine.
+    commands = [("plot", folder / name, "-o", output)] if name.endswith(".npy") else \
+        [("check", folder), ("vtk", folder, "-o", output / "vtk")]
+    for command in commands:
+        result = view(*command, memory=1 << 30)
+        assert result.returncode == 2 and result.stdout == ""
+        assert result.stderr.count("\n") == 1 and "Traceback" not in result.stderr, result.stderr
+        assert result.stderr.startswith("heat2d-view: ") and f"{folder / name}" in result.stderr
+        assert problem in result.stderr, result.stderr
+    assert list(output.iterdir()) == []
 
 
 @pytest.mark.parametrize("arguments, problem", [
@@ -158,6 +204,7 @@ def test_bad_input_gets_one_line_naming_the_file(runs, tmp_path, damage, problem
     (["animate", "RUN", "--fps", "0"], "--fps: '0' is not a whole number from 1 to 100"),
     (["animate", "RUN", "--fps", "-5"], "--fps: '-5' is not a whole number from 1 to 100"),
     (["animate", "RUN", "--every", "x"], "--every: 'x' is not a whole number of at least 1"),
+    (["vtk", "RUN", "-o", "RUN"], "which this command does not write; not replaced"),
 ])
 def test_bad_options_are_refused_before_the_run_is_read(runs, tmp_path, arguments, problem):
     os.chdir(tmp_path)
@@ -168,12 +215,18 @@ def test_bad_options_are_refused_before_the_run_is_read(runs, tmp_path, argument
 
 
 def test_vtk_series_starts_with_the_initial_field_and_gives_exact_times(runs, tmp_path):
-    result = view("vtk", runs[3], "--every", 1000, "-o", tmp_path / "vtk")
+    series = tmp_path / "vtk"
+    series.mkdir()
+    (series / "field_7.vti").write_text("")  # an earlier series, replaced whole
+    result = view("vtk", runs[3], "--every", 1000, "-o", series)
     assert result.returncode == 0, result.stderr
-    datasets = ET.parse(tmp_path / "vtk" / "field.pvd").getroot().findall("./Collection/DataSet")
+    datasets = ET.parse(series / "field.pvd").getroot().findall("./Collection/DataSet")
     assert [d.get("timestep") for d in datasets] == ["0", "0.00001", "0.10001", "0.20001",
                                                      "0.24991"]
-    image = ET.parse(tmp_path / "vtk" / datasets[-1].get("file")).getroot().find("ImageData")
+    assert sorted(p.name for p in series.iterdir()) == sorted(
+        [d.get("file") for d in datasets] + ["field.pvd"])
+    assert series.stat().st_mode & 0o777 == 0o755
+    image = ET.parse(series / datasets[-1].get("file")).getroot().find("ImageData")
     assert image.get("WholeExtent") == "0 9 0 9 0 0" and image.get("Spacing") == "0.1 0.1 1"
     values = np.array(image.find("./Piece/PointData/DataArray").text.split(), dtype=float)
     assert np.array_equal(values, RunFolder(runs[1]).field(24990).T.ravel())
@@ -181,21 +234,43 @@ def test_vtk_series_starts_with_the_initial_field_and_gives_exact_times(runs, tm
 
 def test_plot_and_animation_have_the_expected_size_and_frames(runs, tmp_path):
     assert view("plot", runs["study"] / "final.npy", "-o", tmp_path / "npy.png").returncode == 0
-    result = view("plot", runs[5], "-o", tmp_path)
-    assert result.stdout == f"Field: {tmp_path / 'field_24990.png'}\n"
-    with Image.open(tmp_path / "field_24990.png") as png:
+    pictures = tmp_path / os.fsdecode(b"pictures-\xff")  # not UTF-8: printed with an escape
+    pictures.mkdir()
+    result = view("plot", runs[5], "-o", pictures, env={"PYTHONIOENCODING": "utf-8"})
+    assert result.stdout == f"Field: {tmp_path}/pictures-\\xff/field_24990.png\n", result.stderr
+    assert (pictures / "field_24990.png").stat().st_mode & 0o777 == 0o644
+    with Image.open(pictures / "field_24990.png") as png:
         assert png.format == "PNG" and png.size == (640, 500)
-    result = view("animate", runs[5], "--every", 250, "-o", tmp_path / "field.gif")
+    result = view("animate", runs[5], "--every", 250, "--fps", 4, "-o", tmp_path / "field.gif")
     assert result.returncode == 0, result.stderr
     with Image.open(tmp_path / "field.gif") as gif:  # labels 0, 2500, ..., 22500 and the last
         assert gif.format == "GIF" and gif.n_frames == 11 and gif.size == (640, 500)
+        assert [frame.info["duration"] for frame in ImageSequence.Iterator(gif)] == [250] * 11
 
 
-def test_ctrl_c_leaves_no_output_behind(runs, tmp_path):
-    process = view("animate", runs[1], "--every", 1, "-o", tmp_path / "field.gif",
-                   stdout=subprocess.DEVNULL)
-    time.sleep(3)
-    process.send_signal(signal.SIGINT)
+def writing(_, folder):
+    return any(path.is_file() for path in folder.rglob("*"))
+
+
+def loading_numpy(process, _):
+    return "_multiarray_umath" in pathlib.Path(f"/proc/{process.pid}/maps").read_text()
+
+
+@pytest.mark.parametrize("number, arguments, when, message", [
+    (signal.SIGINT, ["animate", "--every", 1, "-o", "field.gif"], writing, "interrupted"),
+    (signal.SIGTERM, ["vtk", "-o", "vtk"], writing, "terminated (SIGTERM)"),
+    (signal.SIGHUP, ["animate", "--every", 1, "-o", "field.gif"], writing, "hung up (SIGHUP)"),
+    (signal.SIGINT, ["check"], loading_numpy, "interrupted"),
+])
+def test_ctrl_c_and_other_stops_leave_no_output_behind(runs, tmp_path, number, arguments, when,
+                                                        message):
+    process = view(arguments[0], runs[1], *arguments[1:], cwd=tmp_path, stdout=subprocess.DEVNULL)
+    deadline = time.monotonic() + 60
+    while not when(process, tmp_path):
+        assert time.monotonic() < deadline and process.poll() is None
+        time.sleep(0.001)
+    process.send_signal(number)
     _, stderr = process.communicate(timeout=60)
-    assert process.returncode == 130 and stderr == "heat2d-view: interrupted; nothing written\n"
+    assert process.returncode == 128 + number
+    assert stderr == f"heat2d-view: {message}; nothing written\n"
     assert list(tmp_path.iterdir()) == []

@@ -53,8 +53,8 @@ def animate_command(options):
 
 
 def vtk_command(options):
-    from .vtk import write_series
-    folder = output_folder(options.output, options.run / "vtk")
+    from .vtk import SERIES_FILE, write_series
+    folder = output_folder(options.output, options.run / "vtk", SERIES_FILE)
     run = RunFolder(options.run)
     collection = write_series(run, labels_with_last(run.labels, options.every), folder, options.dt)
     print(f"ParaView time series: {collection}")
@@ -77,14 +77,22 @@ def check_command(options):
 
 
 def load_npy(path):
-    """A field saved by heat2d-study --save: a two-dimensional float64 array."""
+    """A field saved by heat2d-study --save: a two-dimensional float64 array of finite values."""
     require_regular_file(path)
     try:
-        field = np.load(path, allow_pickle=False)
+        with open(path, "rb") as file:
+            field = np.lib.format.read_array(file, allow_pickle=False)
     except (OSError, ValueError) as error:
         raise RunError(f"{path}: not a NumPy .npy file ({error})") from None
+    except MemoryError:
+        raise RunError(f"not enough memory to read {path} ({path.stat().st_size} bytes)") from None
     if field.ndim != 2 or field.dtype != np.float64 or min(field.shape) < 2:
         raise RunError(f"{path}: holds a {field.dtype} array of shape {field.shape}, not a field")
+    not_finite = ~np.isfinite(field)
+    if not_finite.any():
+        i, j = np.argwhere(not_finite)[0]
+        raise RunError(f"{path}: {plural(int(not_finite.sum()), 'value')} not finite, the first "
+                       f"{field[i, j]} at row {i}, column {j}")
     return field
 
 
@@ -154,7 +162,8 @@ def parser():
                      help="every k-th label, and always the last (default: %(default)s, all)")
     vtk.add_argument("--dt", type=positive_number, default=problem.DT, help=dt_help)
     vtk.add_argument("-o", "--output", type=pathlib.Path,
-                     help="folder to write into; its parent must exist (default: RUN/vtk)")
+                     help="folder to write, replacing an earlier series there; its parent must "
+                     "exist (default: RUN/vtk)")
     vtk.set_defaults(action=vtk_command)
 
     check = commands.add_parser("check", help="is the run folder sound? (reads every file)",
@@ -180,6 +189,3 @@ def main(argv=None):
     except (RunError, OSError) as error:
         print(f"heat2d-view: {error}", file=sys.stderr)
         return 2
-    except KeyboardInterrupt:
-        print("heat2d-view: interrupted; nothing written", file=sys.stderr)
-        return 130

@@ -7,6 +7,7 @@ import stat
 import numpy as np
 
 INITIAL_RANK = -100
+INITIAL_NAME = f"rank{INITIAL_RANK}_0.000000"
 NAME = re.compile(r"rank(-?\d+)_(\d+)\.000000")
 # The solver writes every value as "%lf": an optional minus, digits, a point and six digits, each
 # followed by a tab; a line ends with that tab and a newline. Nothing else is accepted.
@@ -46,9 +47,9 @@ def bad_line(path, number, line):
                     "or CRLF line ends?)")
 
 
-def parse_block(path, size_limit=None):
+def parse_block(path, size_limit=None, value_range=None):
     """The block a snapshot file holds, as rows x columns (a file line is a grid column). Files
-    larger than size_limit are refused before they are read."""
+    larger than size_limit are refused before they are read; see check_values for value_range."""
     require_regular_file(path)
     size = path.stat().st_size
     if size_limit is not None and size > size_limit:
@@ -74,7 +75,31 @@ def parse_block(path, size_limit=None):
         raise RunError(f"{path}: cannot be read ({error.strerror})") from None
     if not columns:
         raise RunError(f"{path}: empty")
-    return np.array(columns).T
+    block = np.array(columns).T
+    check_values(path, block, value_range)
+    return block
+
+
+def check_values(path, block, value_range=None):
+    """Every value must be finite (the text form has no limit on its digits) and, when the run's
+    initial field is known, within `value_range`, its lowest and highest value: at a stable time
+    step each new value of the explicit scheme is a convex combination of old ones, and the held
+    rows and insulated columns copy values, so no value ever leaves that range. The text's
+    rounding to six decimals is allowed for."""
+    bad = ~np.isfinite(block)
+    if value_range is not None:
+        low, high = value_range
+        slack = 1e-6 + 1e-12 * max(abs(low), abs(high))
+        bad |= (block < low - slack) | (block > high + slack)
+    if not bad.any():
+        return
+    line, position = np.argwhere(bad.T)[0]  # the first in file order
+    value = block[position, line]
+    where = f"{path}: line {line + 1}, value {position + 1}"
+    if not np.isfinite(value):
+        raise RunError(f"{where}: too large for a double (reads as {value})")
+    raise RunError(f"{where}: {value:f} is outside {low:f} to {high:f}, the range of the initial "
+                   f"field ({INITIAL_NAME}), which the scheme never leaves")
 
 
 def strip_rows(nx, rank, process_count):
@@ -116,6 +141,7 @@ class RunFolder:
             require_regular_file(path)
         self.initial = files.get((INITIAL_RANK, 0))
         self._initial = None
+        self._range = None
 
         blocks = [parse_block(self.path(rank, self.labels[0])) for rank in self.ranks]
         self.shape = (sum(block.shape[0] for block in blocks), blocks[0].shape[1])
@@ -130,6 +156,8 @@ class RunFolder:
                                    f"({self._size_limits[rank]} at most)")
         self._first = np.vstack(blocks)
         self._check_first_label(self._first)
+        for rank, block in zip(self.ranks, blocks):
+            check_values(self.path(rank, self.labels[0]), block, self._range)
 
     def path(self, rank, label):
         return self.folder / f"rank{rank}_{label}.000000"
@@ -151,7 +179,7 @@ class RunFolder:
         """The whole grid at `label`: strips stacked in rank order, checked against the rule."""
         if label == self.labels[0]:
             return self._first
-        blocks = [parse_block(self.path(rank, label), self._size_limits[rank])
+        blocks = [parse_block(self.path(rank, label), self._size_limits[rank], self._range)
                   for rank in self.ranks]
         self._check_blocks(blocks, label)
         return np.vstack(blocks)
@@ -182,3 +210,4 @@ class RunFolder:
                                f"run of {plural(self.process_count, 'process')} writes "
                                f"{self.process_count}: two runs in one folder?")
             self._initial = copies[:, :ny]
+            self._range = (self._initial.min(), self._initial.max())

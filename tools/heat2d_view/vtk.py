@@ -1,6 +1,8 @@
 """VTK ImageData files (.vti), one per label, and a .pvd collection with each one's time."""
+import re
+
 from . import problem
-from .output import replacing
+from .output import replacing_folder
 from .progress import progress
 
 
@@ -26,27 +28,26 @@ def vti_text(field):
         "</VTKFile>\n")
 
 
-def _write(path, text):
-    with replacing(path) as temporary:
-        temporary.write_text(text)
+# The names write_series gives its files: a folder holding only such files is an earlier series.
+SERIES_FILE = re.compile(r"field_(?:initial|[0-9]+)\.vti|field\.pvd")
 
 
 def write_series(run, labels, folder, dt):
-    """One .vti per label (and the initial field at t = 0, when the folder has it), then the
-    collection, written last so that it never lists a file that is not there."""
-    folder.mkdir(exist_ok=True)
+    """One .vti per label (and the initial field at t = 0, when the run folder has it) and the
+    collection, written into a new folder that takes the place of `folder` only when all are
+    there: stopped or failed, the series leaves nothing behind."""
     entries = []
-    initial = run.initial_field()
-    if initial is not None:
-        _write(folder / "field_initial.vti", vti_text(initial))
-        entries.append(("0", "field_initial.vti"))
-    for label, field in progress(run.fields(labels), len(labels), "labels"):
-        name = f"field_{label}.vti"
-        _write(folder / name, vti_text(field))
-        entries.append((str(problem.time_after(label, dt)), name))
-    collection = folder / "field.pvd"
-    _write(collection,
-           '<?xml version="1.0"?>\n<VTKFile type="Collection" version="0.1">\n  <Collection>\n'
-           + "".join(f'    <DataSet timestep="{time}" file="{name}"/>\n' for time, name in entries)
-           + "  </Collection>\n</VTKFile>\n")
-    return collection
+    with replacing_folder(folder, SERIES_FILE) as series:
+        initial = run.initial_field()
+        if initial is not None:
+            (series / "field_initial.vti").write_text(vti_text(initial))
+            entries.append(("0", "field_initial.vti"))
+        for label, field in progress(run.fields(labels), len(labels), "labels"):
+            name = f"field_{label}.vti"
+            (series / name).write_text(vti_text(field))
+            entries.append((str(problem.time_after(label, dt)), name))
+        (series / "field.pvd").write_text(
+            '<?xml version="1.0"?>\n<VTKFile type="Collection" version="0.1">\n  <Collection>\n'
+            + "".join(f'    <DataSet timestep="{time}" file="{name}"/>\n' for time, name in entries)
+            + "  </Collection>\n</VTKFile>\n")
+    return folder / "field.pvd"
