@@ -113,11 +113,13 @@ make_namespace() {
   step "bring up loopback in $1" ip -n "$1" link set lo up
 }
 
-# tbf is the shaper these kernels have (no netem); its bucket holds 10 ms of traffic and 16 KiB
-# at least, so that a full-size packet always fits.
+# tbf is the shaper these kernels have (no netem). Its bucket holds half a millisecond of traffic,
+# 64 KiB at least: enough for 1gbit to reach 99 % of its rate, and small enough that a message
+# cannot burst through it faster than the link would carry it (with 10 ms, the bucket refilled
+# while the processes computed, and 1 MB messages went at twice the rate).
 limit_link() {
-  local burst=$((RATE_BYTES / 100))
-  ((burst >= 16384)) || burst=16384
+  local burst=$((RATE_BYTES / 2000))
+  ((burst >= 65536)) || burst=65536
   step "limit $2 in $1 to $RATE" ip netns exec "$1" \
     tc qdisc add dev "$2" root tbf rate "$RATE" burst "$burst" latency 50ms
 }
@@ -190,8 +192,9 @@ write_hostfile() {
   done > "$WORK/hostfile"
 }
 
-# mpiexec runs on host 0 under that host's name, with TCP on the hosts' own network only; idle
-# processes yield the core, since several hosts share this machine's cores. It runs in the
+# mpiexec runs on host 0 under that host's name, with TCP on the hosts' own network only. The
+# hosts share this machine's cores: every host's daemon would bind its first process to core 0,
+# so nothing is bound and the kernel spreads them, and idle processes yield the core. It runs in the
 # background so that a signal reaches the traps at once; '<&0' keeps the standard input that bash
 # would replace with /dev/null.
 launch() {
@@ -201,7 +204,7 @@ launch() {
     "$MPIEXEC" -n "$PROCESSES" --hostfile "$WORK/hostfile" \
     --mca plm_rsh_agent "$WORK/agent" \
     --mca btl tcp,self --mca btl_tcp_if_include "$SUBNET" --mca oob_tcp_if_include "$SUBNET" \
-    --mca mpi_yield_when_idle 1 \
+    --mca mpi_yield_when_idle 1 --bind-to none \
     "${PROGRAM[@]}" <&0 &
   LAUNCHER=$!
   wait "$LAUNCHER" || status=$?

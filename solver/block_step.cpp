@@ -84,7 +84,7 @@ double seconds_since(double start) {
 // The cells that need nothing from a neighbour: the inner rows, and of those the columns away from
 // a neighbour's side. The columns stop on 32-byte pieces, so that streamed rows stay whole pieces.
 // About a quarter of a megabyte of cells between two looks at the messages in flight.
-constexpr int BAND_CELLS = 32768;
+constexpr int BAND_CELLS = 1 << 18;
 
 Cells inner_cells(const Block& block, const Halo& halo) {
   const int rows = block.rows();
