@@ -23,8 +23,8 @@ def study(n, folder, *options, timeout=120, env=None):
     return launch(n, folder, command=[STUDY, *map(str, options)], timeout=timeout, env=env)
 
 
-def figures(n, folder, *options):
-    result = study(n, folder, *options, "--json")
+def figures(n, folder, *options, timeout=120):
+    result = study(n, folder, *options, "--json", timeout=timeout)
     assert result.returncode == 0, result.stderr
     return json.loads(result.stdout)
 
@@ -77,7 +77,8 @@ def test_every_process_count_split_and_exchange_saves_the_same_bytes(tmp_path, n
     assert reference == expected.getvalue() and field.shape == (one["rows"], one["cols"])
     for n, options in runs:
         (tmp_path / "n.npy").unlink(missing_ok=True)
-        result = figures(n, tmp_path, *problem, "--every", 0, "--save", "n.npy", *options)
+        result = figures(n, tmp_path, *problem, "--every", 0, "--save", "n.npy", *options,
+                         timeout=30)
         # n real processes in one world (a mismatched launcher gives n worlds of 1).
         assert result["processes"] == n, (n, options)
         assert (tmp_path / "n.npy").read_bytes() == reference, (n, options)
