@@ -1,8 +1,7 @@
 #!/usr/bin/python3
 """Splits and exchanges: heat2d-study's time per step with strips and blocks, blocking and
 overlapped exchanges, on one host and across two hosts joined by a rate-limited link; the
-latency and bandwidth of both; the bytes each process sends against the formula; and the
-scaling model that these constants predict, as a table and optionally a picture.
+latency and bandwidth of both; the bytes each process sends; and the scaling model that these constants predict, as a table and optionally a picture.
 
 Usage: bench/decompositions.py BUILD_DIR [--rounds R] [--quick] [--picture FILE.png], with Open
 MPI's environment from scripts/mpi_env.sh (bench/run.sh sets it). The two-host part needs root
@@ -29,17 +28,6 @@ def options(split, exchange, procs):
     return chosen + (["--procs", procs] if procs else [])
 
 
-def bytes_formula(nx, ny, process_rows, process_cols):
-    """What the block that sends the most sends per step: its width to each neighbouring process
-    row, its height to each neighbouring process column, eight bytes a value."""
-    def extents(n, parts):
-        return [n // parts] * (parts - 1) + [n - n // parts * (parts - 1)]
-    heights, widths = extents(nx, process_rows), extents(ny, process_cols)
-    return max(8 * (widths[c] * ((r > 0) + (r < process_rows - 1))
-                    + heights[r] * ((c > 0) + (c < process_cols - 1)))
-               for r in range(process_rows) for c in range(process_cols))
-
-
 def alternating(rounds, runs):
     """{name: [figures of each round]} with every run taking its turn in every round."""
     results = {name: [] for name in runs}
@@ -57,16 +45,15 @@ def one_host(build, n, steps, rounds):
     print(f"\nOne host, {n} x {n}, 2 processes: time per step, median of {rounds} alternating "
           "rounds (target: each <= 1.05 x strips, blocking)")
     print(f"{'split':<7} {'grid':>4} {'exchange':<9} {'ms/step':>8} {'exchange':>9} "
-          f"{'bytes/step':>11} {'formula':>8} {'ratio':>6}")
+          f"{'bytes/step':>11} {'ratio':>6}")
     reference = median(f["seconds_per_step"] for f in results[ONE_HOST[0]])
     for case, figures in results.items():
         per_step = median(f["seconds_per_step"] for f in figures)
         share = median(f["exchange_share"] for f in figures)
         last = figures[-1]
-        formula = bytes_formula(last["rows"], last["cols"], *last["procs"])
         grid = "x".join(map(str, last["procs"]))
         print(f"{case[0]:<7} {grid:>4} {case[1]:<9} {per_step * 1e3:>8.3f} {share * 100:>8.1f}% "
-              f"{last['bytes_per_step']:>11} {formula:>8} {per_step / reference:>6.3f}")
+              f"{last['bytes_per_step']:>11} {per_step / reference:>6.3f}")
     return reference
 
 

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "checkpoint/text_cursor.hpp"
+
 namespace {
 
 constexpr const char* FORMAT = "heat2d-study field";
@@ -33,19 +35,7 @@ std::string json_string(const std::string& text) {
 }
 
 // A reader of one flat JSON object whose values are strings and numbers.
-struct Reader {
-  const std::string& text;
-  std::size_t at = 0;
-
-  void skip_space() {
-    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
-  }
-  bool take(char c) {
-    skip_space();
-    if (at >= text.size() || text[at] != c) return false;
-    ++at;
-    return true;
-  }
+struct Reader : TextCursor {
   bool string(std::string& value) {
     if (!take('"')) return false;
     value.clear();
@@ -104,7 +94,7 @@ std::string record_text(const FieldRecord& record) {
 }
 
 std::string parse_record(const std::string& text, FieldRecord& record) {
-  Reader reader{text};
+  Reader reader{{text}};
   std::string format;
   double version = 0, rows = 0, cols = 0, steps = 0, dt = 0;
   bool seen[7] = {};

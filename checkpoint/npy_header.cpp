@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "checkpoint/text_cursor.hpp"
+
 namespace {
 
 constexpr char MAGIC[] = "\x93NUMPY";
@@ -20,21 +22,7 @@ const char* native_descr() {
 
 // A reader over the header's dictionary, a Python literal such as
 // {'descr': '<f8', 'fortran_order': False, 'shape': (4096, 4096), }.
-struct Literal {
-  const std::string& text;
-  std::size_t at = 0;
-
-  void skip_space() {
-    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
-  }
-  bool take(char c) {
-    skip_space();
-    if (at < text.size() && text[at] == c) {
-      ++at;
-      return true;
-    }
-    return false;
-  }
+struct Literal : TextCursor {
   bool string(std::string& value) {
     skip_space();
     if (at >= text.size() || (text[at] != '\'' && text[at] != '"')) return false;
@@ -109,7 +97,7 @@ std::size_t npy_header_length(const std::string& start) {
 std::string parse_npy_header(const std::string& header, NpyLayout& layout) {
   const std::size_t length = npy_header_length(header);
   if (length == 0 || length != header.size()) return "not a NumPy .npy file";
-  Literal dict{header, preamble_length(header)};
+  Literal dict{{header, preamble_length(header)}};
   bool descr = false;
   bool order = false;
   bool shape = false;
