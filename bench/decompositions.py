@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Splits and exchanges: heat2d-study's time per step with strips and blocks, blocking and
 overlapped exchanges, on one host and across two hosts joined by a rate-limited link; the
-latency and bandwidth of both; the bytes each process sends; and the scaling model that these constants predict, as a table and optionally a picture.
+latency and bandwidth of both; the bytes each process sends; and the scaling model that these
+constants predict, as a table and optionally a picture.
 
 Usage: bench/decompositions.py BUILD_DIR [--rounds R] [--quick] [--picture FILE.png], with Open
 MPI's environment from scripts/mpi_env.sh (bench/run.sh sets it). The two-host part needs root
