@@ -210,6 +210,8 @@ RunFigures figures_of(const Run& run, const ProcessTimes& mine) {
   f.first_step = run.start.steps_done;
   f.steps = o.steps;
   f.dt = o.dt;
+  // Gathered as plain doubles: the struct is nothing else.
+  static_assert(sizeof(ProcessTimes) == 3 * sizeof(double), "ProcessTimes holds three doubles");
   std::vector<ProcessTimes> times(run.rank == 0 ? f.processes : 0);
   MPI_Gather(&mine, 3, MPI_DOUBLE, times.data(), 3, MPI_DOUBLE, 0, MPI_COMM_WORLD);
   set_times(f, times);
@@ -239,8 +241,9 @@ int print_summary(const RunFigures& figures, bool json) {
 // Problems that are the same on every process stop them all before anything is written.
 std::string settle(Run& run, int argc, char** argv, int process_count) {
   std::string problem = parse_options(argc, argv, run.options);
-  if (problem.empty() && !run.options.help)
+  if (problem.empty() && !run.options.help) {
     problem = resolve_start(run.options, run.start, MPI_COMM_WORLD);
+  }
   if (!problem.empty() || run.options.help) return problem;
   run.grid = process_grid(run.options, process_count);
   return check_problem(run.options, process_count, run.grid);
