@@ -89,6 +89,7 @@ std::string write_beside(const std::string& path, const std::string& text, int& 
   if (name.empty()) return "";
   const int fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC);
   error = fd < 0 ? errno : 0;
+  errno = 0;
   if (error == 0 && ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
     error = errno != 0 ? errno : EIO;
   }
