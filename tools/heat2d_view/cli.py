@@ -18,12 +18,12 @@ with exit status 2."""
 
 SOURCE_HELP = """A run is given as its folder, or, where the folder holds more than one, as a
 quoted pattern: 'DIR/FILE.*.npy' for the series saved as FILE.npy (every FILE.S.npy, S the steps
-done, and FILE.npy itself, the field the run ended with, at the step its record gives; where a
-FILE.S.npy has that step too, check reads both and they must agree) or 'DIR/rank*.000000' for the
-snapshot files. Files a shell expanded a pattern into are taken as given. The members of a series
-are ordered by S; each is checked with its record X.npy.json (same grid as its array and the
-others, same dt and starting field, steps equal to S). A single FILE.npy given to plot is drawn
-on its own, without a record."""
+done, and FILE.npy itself, the field the run ended with, at the step its record gives, unless a
+FILE.S.npy holds that step) or 'DIR/rank*.000000' for the snapshot files. The files a shell
+expands such a pattern into name the same run; for a series, just those files. The members of a
+series are ordered by S, each checked with its record X.npy.json: the same grid as its array and
+the others, the same dt and starting field, steps equal to S. A single FILE.npy given to plot is
+drawn on its own, without a record."""
 
 
 def keys_with_last(keys, every):
@@ -107,7 +107,7 @@ def compare_command(options):
 def check_command(options):
     from .progress import progress
     run = open_runs(options.run, 1)[0]
-    for _ in progress(run.read_all(), len(run.keys), f"{run.unit}s"):
+    for _ in progress(run.fields(), len(run.keys), f"{run.unit}s"):
         pass
     print(f"sound: {run.summary()}")
 

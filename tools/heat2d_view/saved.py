@@ -115,6 +115,12 @@ def read_record(path):
     return record
 
 
+def _named_step(path):
+    """S of FILE.S.npy, or None for FILE.npy."""
+    member = MEMBER.fullmatch(path.name)
+    return int(member.group(2)) if member else None
+
+
 # What the members of one series share, as said in a message about a member that does not.
 SHARED = (lambda r: f"a {r['rows']} x {r['cols']} grid", lambda r: f"dt = {r['dt']!r}",
           lambda r: f"starting field {r['initial']}")
@@ -128,20 +134,20 @@ class Series:
 
     unit = "step"
 
-    def __init__(self, name, prefix, paths):
+    def __init__(self, name, folder, paths):
         self.name = name  # as a message names the whole series: DIR/FILE.*.npy
-        self.prefix = prefix
-        self.folder = prefix.parent
+        self.folder = folder
         self.members = {}
-        self.repeated = []  # (path, step): FILE.npy when its step is also a member's
         self._first = None
-        for path, step, named in sorted(map(self._read, paths), key=lambda m: (m[1], not m[2])):
-            if step not in self.members:
-                self.members[step] = path
-            elif named:
+        # Read in the order of the steps in the names, FILE.npy last: the others are checked
+        # against the first member, and FILE.npy, when its step is also a member's (the run ended
+        # on a saving step), is that member's copy and is left out.
+        for path in sorted(paths, key=lambda path: (_named_step(path) is None,
+                                                    _named_step(path) or 0)):
+            step, named = self._read(path)
+            if named and step in self.members:
                 raise RunError(f"{path}: step {step} again, as in {self.members[step].name}")
-            else:
-                self.repeated.append((path, step))
+            self.members.setdefault(step, path)
         self.keys = self.steps = sorted(self.members)
         self.shape = (self._first["rows"], self._first["cols"])
         self.dt = self._first["dt"]
@@ -149,24 +155,24 @@ class Series:
         self.description = name
 
     def _read(self, path):
-        """(path, step, whether the name says the step) for one file, checked."""
+        """The steps one file holds and whether its name says so, checked."""
         shape = field_shape(path)
         record = read_record(path)
         where = record_path(path)
         if (record["rows"], record["cols"]) != shape:
             raise RunError(f"{where}: a {record['rows']} x {record['cols']} grid, but "
                            f"{path.name} holds {shape[0]} x {shape[1]} values")
-        named = MEMBER.fullmatch(path.name)
-        if named and int(named.group(2)) != record["steps"]:
+        named = _named_step(path)
+        if named is not None and named != record["steps"]:
             raise RunError(f"{where}: {record['steps']} steps done, but the name {path.name} "
-                           f"says {named.group(2)}")
+                           f"says {named}")
         if self._first is None:
             self._first, self._first_path = record, where
         for shared in SHARED:
             if shared(record) != shared(self._first):
                 raise RunError(f"{where}: {shared(record)} where {self._first_path} has "
                                f"{shared(self._first)}: not the fields of one run")
-        return path, record["steps"], bool(named)
+        return record["steps"], named is not None
 
     def field(self, step):
         return load_field(self.members[step])
@@ -174,15 +180,6 @@ class Series:
     def fields(self, steps=None):
         for step in self.steps if steps is None else steps:
             yield step, self.field(step)
-
-    def read_all(self):
-        """Every member read and checked; FILE.npy, where it repeats a member's step, must hold
-        the same field."""
-        yield from self.fields()
-        for path, step in self.repeated:
-            if not np.array_equal(load_field(path), self.field(step)):
-                raise RunError(f"{path}: the field after {step} steps, as {self.members[step]}, "
-                               "but different from it")
 
     def as_text(self, step):
         """The field as the solver's snapshot files would hold it: every value printed as %f,

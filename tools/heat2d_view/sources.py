@@ -28,9 +28,6 @@ class TextRun(RunFolder):
         self.steps = [label + 1 for label in self.labels]
         self.description = plural(self.process_count, "process")
 
-    def read_all(self):
-        return self.fields()
-
     def as_text(self, step):
         return self.field(step - 1)
 
@@ -66,7 +63,7 @@ def _series_of_prefix(folder, prefix):
     final = folder / f"{prefix}.npy"
     if os.path.lexists(final):
         paths.append(final)
-    return Series(name, folder / prefix, paths)
+    return Series(name, folder, paths)
 
 
 def _open_folder(folder, dt):
@@ -121,7 +118,7 @@ def _open_group(kind, paths, dt):
     if kind[0] == "text":
         return TextRun(kind[1], dt)
     if kind[0] == "series":
-        return Series(_group_name(kind, paths), kind[1] / kind[2], paths)
+        return Series(_group_name(kind, paths), kind[1], paths)
     path = paths[0]
     return _open_pattern(path, dt) if GLOB_CHARACTERS.search(path.name) else \
         _open_folder(path, dt) if path.is_dir() else TextRun(path, dt)
