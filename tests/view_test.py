@@ -161,7 +161,7 @@ def npy(folder, field, hole=None):
 
 
 def saved(damage):
-    """A row's damage done to a copy of the series of the "saved" run, in place of the run folder."""
+    """A row's damage done to a copy of the "saved" run's series, in place of the run folder."""
     def damage_series(folder):
         shutil.rmtree(folder)
         shutil.copytree(folder.parent / "saved", folder)
