@@ -9,6 +9,7 @@ import subprocess
 import sys
 import time
 import xml.etree.ElementTree as ET
+from decimal import Decimal
 
 import numpy as np
 import pytest
@@ -43,15 +44,18 @@ def view(*arguments, memory=None, env=None, **popen):
 
 @pytest.fixture(scope="module")
 def runs(tmp_path_factory):
-    """Run folders of heat2d for 1 to 5 processes, and of heat2d-study on a 13 x 7 grid."""
+    """Run folders of heat2d for 1 to 5 processes, and of heat2d-study on a 13 x 7 grid: "study"
+    with snapshot files every 4 steps (at steps 1, 5, 9, ...) and fields saved every 3, "saved"
+    with the same fields saved by 2 processes and no snapshot files."""
     folders = {}
     for n in range(1, 6):
         folders[n] = tmp_path_factory.mktemp(f"n{n}")
         assert launch(n, folders[n]).returncode == 0
-    folders["study"] = tmp_path_factory.mktemp("study")
-    assert launch(3, folders["study"], command=[STUDY, "--rows", 13, "--cols", 7, "--steps", 201,
-                                                 "--every", 20, "--save", "final.npy"]
-                  ).returncode == 0
+    for name, n, every in (("study", 3, 4), ("saved", 2, 0)):
+        folders[name] = tmp_path_factory.mktemp(name)
+        assert launch(n, folders[name], command=[STUDY, "--rows", 13, "--cols", 7, "--steps", 202,
+                                                 "--every", every, "--save", "final.npy",
+                                                 "--save-every", 3]).returncode == 0
     return folders
 
 
@@ -69,11 +73,14 @@ def test_strips_reassemble_into_the_one_process_grid(runs):
         assert run.process_count == n
         for label, field in run.fields():
             assert np.array_equal(field, reference[label]), (n, label)
-    # Any grid: the last label of the study run is its final field, which --save wrote exactly.
+    # Any grid: the last label of the study run is step 201, which --save-every wrote exactly.
     study = RunFolder(runs["study"])
     assert study.shape == (13, 7) and study.labels[-1] == 200
-    saved = np.load(runs["study"] / "final.npy")
+    saved = np.load(runs["study"] / "final.201.npy")
     assert np.abs(study.field(200) - saved).max() <= 5e-7  # six decimals in the text
+    assert view("check", runs["saved"]).stdout == ("sound: 68 saved fields of a 13 x 7 grid, steps "
+                                                   "3 to 202 of dt = 1e-05, from heat2d's starting "
+                                                   "field\n")
 
 
 def test_compare_finds_one_changed_digit_among_thousands_of_files(runs, tmp_path):
@@ -105,6 +112,29 @@ def test_compare_finds_one_changed_digit_among_thousands_of_files(runs, tmp_path
     assert only.returncode == 1 and "1 label only in" in only.stdout and "24990" in only.stdout
 
 
+def test_compare_series_across_process_counts_and_against_the_snapshot_text(runs, tmp_path):
+    series, text = f"{runs['study']}/final.*.npy", f"{runs['study']}/rank*.000000"
+    same = view("compare", series, runs["saved"])
+    assert (same.returncode, same.stdout) == (0, f"identical: 68 steps, {series} against "
+                                                 f"{runs['saved']}/final.*.npy\n"), same.stderr
+    as_text = view("compare", series, text)
+    assert as_text.returncode == 0 and as_text.stdout.startswith(
+        "identical at the 17 steps both have (9 to 201): every value of"), as_text.stderr
+    assert "printed as %f" in as_text.stdout
+
+    changed = tmp_path / "changed"
+    shutil.copytree(runs["saved"], changed)
+    # One bit against a series; a unit of the sixth decimal against snapshot files.
+    for step, change, other in ((129, lambda v: np.nextafter(v, np.inf), series),
+                                (21, lambda v: v + 1e-6, text)):
+        field = np.load(changed / f"final.{step}.npy")
+        field[5, 3] = change(field[5, 3])
+        np.save(changed / f"final.{step}.npy", field)
+        verdict = view("compare", changed, other)
+        assert verdict.returncode == 1, verdict.stderr
+        assert verdict.stdout.startswith(f"step {step} differs first: 1 cell, at row 5, column 3")
+
+
 def edit(folder, name, old, new):
     path = folder / name
     path.write_bytes(path.read_bytes().replace(old, new, 1))
@@ -130,6 +160,20 @@ def npy(folder, field, hole=None):
     return path.name
 
 
+def saved(damage):
+    """A row's damage done to a copy of the "saved" run's series, in place of the run folder."""
+    def damage_series(folder):
+        shutil.rmtree(folder)
+        shutil.copytree(folder.parent / "saved", folder)
+        return damage(folder)
+    return damage_series
+
+
+def resave(folder, name, change):
+    np.save(folder / name, change(np.load(folder / name)))
+    return name
+
+
 def mixed_process_counts(folder):
     three = folder.parent / "three"
     assert launch(3, three).returncode == 0
@@ -138,8 +182,8 @@ def mixed_process_counts(folder):
     return snapshot_name(0, 0)
 
 
-# Each row damages a copy of a 2-process run, or puts a bad .npy field into it, and gives the
-# file the message must name and what it must say.
+# Each row damages a copy of a 2-process run, or puts a bad .npy field into it, or damages a saved
+# series, and gives the file the message must name and what it must say.
 BAD_INPUT = [
     (lambda f: launch(2, f) and snapshot_name(0, 0), "holds the same block twice"),
     (lambda f: (f / snapshot_name(1, 500)).unlink() or snapshot_name(1, 500), "missing"),
@@ -173,6 +217,27 @@ BAD_INPUT = [
     (lambda f: npy(f, np.array([[1, 2], [np.inf, np.nan]])),
      "2 values not finite, the first inf at row 1, column 0"),
     (lambda f: npy(f, None, hole=2 << 30), "not enough memory to read"),
+    (saved(lambda f: (f / "final.60.npy.json").unlink() or "final.60.npy.json"),
+     "final.60.npy.json: missing"),
+    (saved(lambda f: edit(f, "final.60.npy.json", b"}", b"")), "final.60.npy.json: not JSON"),
+    (saved(lambda f: edit(f, "final.60.npy.json", b'"rows": 13', b'"rows": 12')),
+     "a 12 x 7 grid, but final.60.npy holds 13 x 7 values"),
+    (saved(lambda f: edit(f, "final.60.npy.json", b'"rows": 13', b'"rows": 12')
+           and resave(f, "final.60.npy", lambda a: a[:12])), "a 12 x 7 grid where"),
+    (saved(lambda f: edit(f, "final.60.npy.json", b'"dt": ', b'"dt": 3')), "dt = 0.00031 where"),
+    (saved(lambda f: edit(f, "final.60.npy.json", b'"heat2d"', b'"/elsewhere.npy"')),
+     "starting field /elsewhere.npy where"),
+    (saved(lambda f: edit(f, "final.60.npy.json", b'"steps": 60', b'"steps": 61')),
+     "61 steps done, but the name final.60.npy says 60"),
+    (saved(lambda f: resave(f, "final.60.npy", lambda a: a.astype(np.float32))),
+     "holds a float32 array"),
+    (saved(lambda f: resave(f, "final.60.npy", lambda a: a.put(30, np.nan) or a)),
+     "1 value not finite, the first nan at row 4, column 2"),
+    (saved(lambda f: os.truncate(f / "final.60.npy", 850) or "final.60.npy"), "(cut short)"),
+    (saved(lambda f: [p.rename(f"{p}.part-x8Yz1Q") for p in f.glob("*.npy")] and ""),
+     "no series of saved fields (FILE.S.npy)"),
+    (lambda f: shutil.copytree(f.parent / "saved", f, dirs_exist_ok=True) and "",
+     "holds 2 runs, give one: "),
 ]
 
 
@@ -180,11 +245,12 @@ BAD_INPUT = [
 def test_bad_input_gets_one_line_naming_the_file(runs, tmp_path, damage, problem):
     folder, output = tmp_path / "run", tmp_path / "output"
     shutil.copytree(runs[2], folder)
+    shutil.copytree(runs["saved"], tmp_path / "saved")
     output.mkdir()
     name = damage(folder)
     # A run folder is checked, then turned into a ParaView series, which must leave nothing
-    # behind; a .npy field is drawn. Both within 1 GiB of memory, as on a small machine.
-    commands = [("plot", folder / name, "-o", output)] if name.endswith(".npy") else \
+    # behind; a .npy field alone is drawn. Both within 1 GiB of memory, as on a small machine.
+    commands = [("plot", folder / name, "-o", output)] if name == "field.npy" else \
         [("check", folder), ("vtk", folder, "-o", output / "vtk")]
     for command in commands:
         result = view(*command, memory=1 << 30)
@@ -205,10 +271,15 @@ def test_bad_input_gets_one_line_naming_the_file(runs, tmp_path, damage, problem
     (["animate", "RUN", "--fps", "-5"], "--fps: '-5' is not a whole number from 1 to 100"),
     (["animate", "RUN", "--every", "x"], "--every: 'x' is not a whole number of at least 1"),
     (["vtk", "RUN", "-o", "RUN"], "which this command does not write; not replaced"),
+    (["plot", "SERIES", "--step", "7"], "no step 7 (it has 68 steps, 3 to 202)"),
+    (["plot", "SERIES", "--label", "5"], "--label given for a series"),
+    (["vtk", "SERIES", "--dt", "1e-4"], "--dt is for snapshot files"),
+    (["check", "x/*.npy"], "x/*.npy: heat2d-view expands FILE.*.npy"),
+    (["compare", "RUN", "SERIES", "RUN"], "3 runs given, where this command reads 2"),
 ])
-def test_bad_options_are_refused_before_the_run_is_read(runs, tmp_path, arguments, problem):
+def test_bad_options_are_refused_with_nothing_written(runs, tmp_path, arguments, problem):
     os.chdir(tmp_path)
-    result = view(*[runs[2] if a == "RUN" else a for a in arguments])
+    result = view(*[{"RUN": runs[2], "SERIES": runs["saved"]}.get(a, a) for a in arguments])
     assert result.returncode == 2 and "Traceback" not in result.stderr
     assert problem in result.stderr.splitlines()[-1], result.stderr
     assert list(tmp_path.iterdir()) == []
@@ -231,6 +302,17 @@ def test_vtk_series_starts_with_the_initial_field_and_gives_exact_times(runs, tm
     values = np.array(image.find("./Piece/PointData/DataArray").text.split(), dtype=float)
     assert np.array_equal(values, RunFolder(runs[1]).field(24990).T.ravel())
 
+    # A series as a shell expands final*.npy, in the order of the text: steps ordered as numbers,
+    # final.npy at the step its record gives, each S x dt exactly.
+    files = sorted(runs["saved"].glob("final*.npy"))
+    assert view("vtk", *files, "-o", tmp_path / "saved").returncode == 0
+    datasets = ET.parse(tmp_path / "saved" / "field.pvd").getroot().findall("./Collection/DataSet")
+    steps = [*range(3, 202, 3), 202]
+    assert [Decimal(d.get("timestep")) for d in datasets] == [s * Decimal("1e-5") for s in steps]
+    image = ET.parse(tmp_path / "saved" / datasets[-1].get("file")).getroot().find("ImageData")
+    values = np.array(image.find("./Piece/PointData/DataArray").text.split(), dtype=float)
+    assert np.array_equal(values, np.load(runs["saved"] / "final.npy").T.ravel())
+
 
 def test_plot_and_animation_have_the_expected_size_and_frames(runs, tmp_path):
     assert view("plot", runs["study"] / "final.npy", "-o", tmp_path / "npy.png").returncode == 0
@@ -246,6 +328,13 @@ def test_plot_and_animation_have_the_expected_size_and_frames(runs, tmp_path):
     with Image.open(tmp_path / "field.gif") as gif:  # labels 0, 2500, ..., 22500 and the last
         assert gif.format == "GIF" and gif.n_frames == 11 and gif.size == (640, 500)
         assert [frame.info["duration"] for frame in ImageSequence.Iterator(gif)] == [250] * 11
+
+    series = f"{runs['saved']}/final.*.npy"
+    assert view("plot", series, "--step", 99, "-o", tmp_path / "step.png").returncode == 0
+    assert view("animate", series, "--every", 10, "-o", tmp_path / "steps.gif").returncode == 0
+    with Image.open(tmp_path / "step.png") as png, Image.open(tmp_path / "steps.gif") as gif:
+        assert png.size == gif.size == (640, 500)
+        assert gif.n_frames == 8  # steps 3, 33, ..., 183 and 202
 
 
 def writing(_, folder):

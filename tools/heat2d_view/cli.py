@@ -1,99 +1,115 @@
-"""Command line of heat2d-view: plot, animate, vtk and compare."""
+"""Command line of heat2d-view: plot, animate, vtk, check and compare."""
 import argparse
 import pathlib
 import sys
 
-import numpy as np
-
 from . import problem
 from .output import output_file, output_folder, replacing
-from .run_folder import RunError, RunFolder, plural, require_regular_file
+from .run_folder import RunError, plural
+from .saved import load_field
+from .sources import open_runs
 
-DESCRIPTION = """Looks at the snapshot files that heat2d and heat2d-study leave in a run folder:
-pictures of the temperature field, an animation, a ParaView time series, a check of every file,
-and whether two runs agree bit for bit. The grid and the number of processes are learnt from the
+DESCRIPTION = """Looks at a run of heat2d or heat2d-study: the snapshot files it leaves in its
+folder, or the series of fields heat2d-study saves with --save FILE.npy --save-every K. Draws
+pictures of the temperature field and an animation, writes a ParaView time series, checks every
+file, and says whether two runs agree. The grid and the number of processes are learnt from the
 files; every file read is checked, and bad input gets one line naming the file and the problem,
 with exit status 2."""
 
+SOURCE_HELP = """A run is given as its folder, or, where the folder holds more than one, as a
+quoted pattern: 'DIR/FILE.*.npy' for the series saved as FILE.npy (every FILE.S.npy, S the steps
+done, and FILE.npy itself, the field the run ended with, at the step its record gives, unless a
+FILE.S.npy holds that step) or 'DIR/rank*.000000' for the snapshot files. The files a shell
+expands such a pattern into name the same run; for a series, just those files. The members of a
+series are ordered by S, each checked with its record X.npy.json: the same grid as its array and
+the others, the same dt and starting field, steps equal to S. A single FILE.npy given to plot is
+drawn on its own, without a record."""
 
-def labels_with_last(labels, every):
-    """Every k-th label, and always the last one, the field the run ended with."""
-    chosen = labels[::every]
-    return chosen if chosen[-1] == labels[-1] else chosen + [labels[-1]]
+
+def keys_with_last(keys, every):
+    """Every k-th label or step, and always the last one, the field the run ended with."""
+    chosen = keys[::every]
+    return chosen if chosen[-1] == keys[-1] else chosen + [keys[-1]]
+
+
+def chosen_key(run, options):
+    """The label of a run's snapshot files, or the step of a series, asked for; or the last."""
+    other = "step" if run.unit == "label" else "label"
+    if getattr(options, other) is not None:
+        kind = "snapshot files" if run.unit == "label" else "a series"
+        raise RunError(f"{run.name}: --{other} given for {kind}, whose fields are chosen with "
+                       f"--{run.unit}")
+    key = getattr(options, run.unit)
+    if key is None:
+        return run.keys[-1]
+    if key not in run.keys:
+        raise RunError(f"{run.name}: no {run.unit} {key} (it has "
+                       f"{plural(len(run.keys), run.unit)}, {run.keys[0]} to {run.keys[-1]})")
+    return key
+
+
+def is_lone_field(arguments):
+    path = pathlib.Path(arguments[0])
+    return len(arguments) == 1 and path.suffix == ".npy" and "*" not in path.name and \
+        not path.is_dir()
 
 
 def plot_command(options):
-    from .pictures import PICTURE_EXTENSIONS, label_title, plot
-    source = options.run
-    if source.suffix == ".npy" and not source.is_dir():
+    from .pictures import PICTURE_EXTENSIONS, plot
+    if is_lone_field(options.run):
+        source = pathlib.Path(options.run[0])
         output = output_file(options.output, source.with_suffix(".png"), PICTURE_EXTENSIONS)
-        field = load_npy(source)
+        field = load_field(source)
         title = f"{source.name}: {field.shape[0]} x {field.shape[1]} field"
     else:
-        run = RunFolder(source)
-        label = run.labels[-1] if options.label is None else options.label
-        if label not in run.labels:
-            raise RunError(f"{run.folder}: no snapshots labelled {label}")
-        output = output_file(options.output, run.folder / f"field_{label}.png", PICTURE_EXTENSIONS)
-        field = run.field(label)
-        title = label_title(label, options.dt)
+        run = open_runs(options.run, 1, options.dt)[0]
+        key = chosen_key(run, options)
+        output = output_file(options.output, run.folder / run.picture_name(key),
+                             PICTURE_EXTENSIONS)
+        field = run.field(key)
+        title = run.title(key)
     with replacing(output) as temporary:
         plot(field, title, temporary)
     print(f"Field: {output}")
 
 
+def default_folder(arguments):
+    """Where a run's outputs go by default: its folder, before the run is read."""
+    path = pathlib.Path(arguments[0])
+    return path if path.is_dir() else path.parent
+
+
 def animate_command(options):
     from .pictures import animate
-    output = output_file(options.output, options.run / "field.gif", (".gif",))
-    run = RunFolder(options.run)
-    labels = labels_with_last(run.labels, options.every)
+    output = output_file(options.output, default_folder(options.run) / "field.gif", (".gif",))
+    run = open_runs(options.run, 1, options.dt)[0]
+    keys = keys_with_last(run.keys, options.every)
     with replacing(output) as temporary:
-        frames = animate(run, labels, temporary, options.fps, options.dt)
-    print(f"Animation of {frames} labels: {output}")
+        frames = animate(run, keys, temporary, options.fps)
+    print(f"Animation of {frames} {run.unit}s: {output}")
 
 
 def vtk_command(options):
     from .vtk import SERIES_FILE, write_series
-    folder = output_folder(options.output, options.run / "vtk", SERIES_FILE)
-    run = RunFolder(options.run)
-    collection = write_series(run, labels_with_last(run.labels, options.every), folder, options.dt)
+    folder = output_folder(options.output, default_folder(options.run) / "vtk", SERIES_FILE)
+    run = open_runs(options.run, 1, options.dt)[0]
+    collection = write_series(run, keys_with_last(run.keys, options.every), folder)
     print(f"ParaView time series: {collection}")
 
 
 def compare_command(options):
     from .compare import compare
-    verdict, same = compare(RunFolder(options.run_a), RunFolder(options.run_b))
+    verdict, same = compare(*open_runs(options.runs, 2))
     print(verdict)
     return 0 if same else 1
 
 
 def check_command(options):
     from .progress import progress
-    run = RunFolder(options.run)
-    for _ in progress(run.fields(), len(run.labels), "labels"):
+    run = open_runs(options.run, 1)[0]
+    for _ in progress(run.fields(), len(run.keys), f"{run.unit}s"):
         pass
-    print(f"sound: {plural(len(run.labels), 'label')} of a {run.shape[0]} x {run.shape[1]} grid "
-          f"from {plural(run.process_count, 'process')}")
-
-
-def load_npy(path):
-    """A field saved by heat2d-study --save: a two-dimensional float64 array of finite values."""
-    require_regular_file(path)
-    try:
-        with open(path, "rb") as file:
-            field = np.lib.format.read_array(file, allow_pickle=False)
-    except (OSError, ValueError) as error:
-        raise RunError(f"{path}: not a NumPy .npy file ({error})") from None
-    except MemoryError:
-        raise RunError(f"not enough memory to read {path} ({path.stat().st_size} bytes)") from None
-    if field.ndim != 2 or field.dtype != np.float64 or min(field.shape) < 2:
-        raise RunError(f"{path}: holds a {field.dtype} array of shape {field.shape}, not a field")
-    not_finite = ~np.isfinite(field)
-    if not_finite.any():
-        i, j = np.argwhere(not_finite)[0]
-        raise RunError(f"{path}: {plural(int(not_finite.sum()), 'value')} not finite, the first "
-                       f"{field[i, j]} at row {i}, column {j}")
-    return field
+    print(f"sound: {run.summary()}")
 
 
 def whole_number(low, high=None):
@@ -121,63 +137,78 @@ def positive_number(text):
 
 
 def parser():
-    p = argparse.ArgumentParser(prog="heat2d-view", description=DESCRIPTION)
+    p = argparse.ArgumentParser(prog="heat2d-view", description=DESCRIPTION, epilog=SOURCE_HELP)
     commands = p.add_subparsers(dest="command", required=True, metavar="COMMAND")
-    run_help = "run folder (the working directory of a heat2d or heat2d-study run)"
-    dt_help = "time step of the run, for the times shown (default: %(default)g, heat2d's)"
+    run_help = "run folder (the working directory of a heat2d or heat2d-study run), or a series"
+    dt_help = ("time step of a run's snapshot files, for the times shown (default: "
+               f"{problem.DT:g}, heat2d's); a series' records give its own")
+    every_help = "every k-th label or step, and always the last"
 
-    plot = commands.add_parser("plot",
-                               help="heat map of the field at one label, or of a .npy field",
-                               description="Draws the field at one label of a run, or a field "
-                               "saved by heat2d-study --save, as a PNG, PDF or SVG picture.")
-    plot.add_argument("run", type=pathlib.Path, metavar="RUN", help=run_help + ", or FILE.npy")
-    plot.add_argument("--label", type=whole_number(0), help="step label (default: the last)")
-    plot.add_argument("--dt", type=positive_number, default=problem.DT, help=dt_help)
+    def command(name, help, description):
+        usage = f"heat2d-view {name} [-h] RUN_A RUN_B" if name == "compare" else None
+        sub = commands.add_parser(name, help=help, description=description, epilog=SOURCE_HELP,
+                                  usage=usage)
+        if name != "compare":
+            sub.add_argument("run", type=str, nargs="+", metavar="RUN", help=run_help)
+        return sub
+
+    plot = command("plot", "heat map of the field at one label or step, or of a .npy field",
+                   "Draws the field at one label or step of a run, or one field saved by "
+                   "heat2d-study --save, as a PNG, PDF or SVG picture, titled with its step and "
+                   "time.")
+    plot.add_argument("--label", type=whole_number(0),
+                      help="label of the snapshot files (default: the last)")
+    plot.add_argument("--step", type=whole_number(0),
+                      help="steps done, for a series (default: the last saved)")
+    plot.add_argument("--dt", type=positive_number, help=dt_help)
     plot.add_argument("-o", "--output", type=pathlib.Path,
-                      help="picture to write (default: RUN/field_LABEL.png)")
+                      help="picture to write (default: in the run's folder, field_LABEL.png "
+                      "for snapshot files, FILE.S.png for a series' FILE.S.npy; FILE.png for "
+                      "FILE.npy given alone)")
     plot.set_defaults(action=plot_command)
 
-    animate = commands.add_parser("animate",
-                                  help="animated GIF through the labels",
-                                  description="Draws every k-th label of a run, and the last, "
-                                  "as the frames of an animated GIF on one colour scale.")
-    animate.add_argument("run", type=pathlib.Path, metavar="RUN", help=run_help)
+    animate = command("animate", "animated GIF through the labels or steps",
+                      "Draws every k-th label or step of a run, and the last, as the frames of an "
+                      "animated GIF on one colour scale: 0 to 100, the held edges of heat2d's "
+                      "field; for a series that starts from a field of yours, the range of its "
+                      "first member, which no later step leaves.")
     animate.add_argument("--every", type=whole_number(1), default=25,
-                         help="every k-th label, and always the last; 1 for all (default: "
-                         "%(default)s)")
+                         help=f"{every_help}; 1 for all (default: %(default)s)")
     animate.add_argument("--fps", type=whole_number(1, 100), default=20,
                          help="frames per second, 1 to 100 (default: %(default)s)")
-    animate.add_argument("--dt", type=positive_number, default=problem.DT, help=dt_help)
+    animate.add_argument("--dt", type=positive_number, help=dt_help)
     animate.add_argument("-o", "--output", type=pathlib.Path,
-                         help="GIF to write (default: RUN/field.gif)")
+                         help="GIF to write (default: field.gif in the run's folder)")
     animate.set_defaults(action=animate_command)
 
-    vtk = commands.add_parser("vtk",
-                              help="ParaView time series: .vti files and a .pvd collection",
-                              description="Writes the initial field and every k-th label, and "
-                              "the last, as VTK ImageData files with a .pvd collection of their "
-                              "times, for ParaView or VisIt.")
-    vtk.add_argument("run", type=pathlib.Path, metavar="RUN", help=run_help)
+    vtk = command("vtk", "ParaView time series: .vti files and a .pvd collection",
+                  "Writes every k-th label or step, and the last, as VTK ImageData files with a "
+                  ".pvd collection of their times, for ParaView or VisIt: for snapshot files "
+                  "also the initial field, at t = 0; for a series S x dt from its records, "
+                  "exactly in decimal.")
     vtk.add_argument("--every", type=whole_number(1), default=1,
-                     help="every k-th label, and always the last (default: %(default)s, all)")
-    vtk.add_argument("--dt", type=positive_number, default=problem.DT, help=dt_help)
+                     help=f"{every_help} (default: %(default)s, all)")
+    vtk.add_argument("--dt", type=positive_number, help=dt_help)
     vtk.add_argument("-o", "--output", type=pathlib.Path,
                      help="folder to write, replacing an earlier series there; its parent must "
-                     "exist (default: RUN/vtk)")
+                     "exist (default: vtk in the run's folder)")
     vtk.set_defaults(action=vtk_command)
 
-    check = commands.add_parser("check", help="is the run folder sound? (reads every file)",
-                                description="Reads and checks every snapshot file of a run. Exit "
-                                "status: 0 sound, 2 the first problem found, named in one line.")
-    check.add_argument("run", type=pathlib.Path, metavar="RUN", help=run_help)
+    check = command("check", "is the run sound? (reads every file)",
+                    "Reads and checks every snapshot file, or every member of a series and its "
+                    "record. Exit status: 0 sound, 2 the first problem found, named in one line.")
     check.set_defaults(action=check_command)
 
-    compare = commands.add_parser(
-        "compare", help="are two runs identical, label by label?",
-        description="Compares two runs label by label, bit for bit. Exit status: 0 identical, "
-        "1 different (a value, or labels present in one run only), 2 bad input.")
-    compare.add_argument("run_a", type=pathlib.Path, metavar="RUN_A", help="first run folder")
-    compare.add_argument("run_b", type=pathlib.Path, metavar="RUN_B", help="second run folder")
+    compare = command(
+        "compare", "are two runs identical, label by label or step by step?",
+        "Compares two runs. Snapshot files against snapshot files, label by label, and a series "
+        "against a series, step by step, bit for bit. A series against snapshot files at the "
+        "steps both have (the file labelled L holds step L + 1): the text has six decimals, so "
+        "they are the same where every value of the series, printed as %f, is the text's. "
+        "Exit status: 0 identical, 1 different (a value, or labels or steps present in one run "
+        "only), 2 bad input.")
+    compare.add_argument("runs", type=str, nargs="+", metavar="RUN_A RUN_B",
+                         help="two runs: folders, series or their files")
     compare.set_defaults(action=compare_command)
     return p
 

@@ -1,4 +1,4 @@
-"""Heat maps of the field: one field as PNG (or PDF, SVG), a series of labels as an animated GIF."""
+"""Heat maps of the field: one field as PNG (or PDF, SVG), a run's fields as an animated GIF."""
 import matplotlib
 
 matplotlib.use("Agg")
@@ -13,11 +13,6 @@ FIGURE_SIZE = (6.4, 5.0)
 DPI = 100
 CMAP = "inferno"
 PICTURE_EXTENSIONS = (".png", ".pdf", ".svg")
-
-
-def label_title(label, dt):
-    return (f"label {label}: t = {problem.time_after(label, dt)} "
-            f"(after {problem.steps(label + 1)})")
 
 
 def _figure(field, vmin, vmax):
@@ -39,12 +34,11 @@ def plot(field, title, output):
     plt.close(figure)
 
 
-def animate(run, labels, output, fps, dt):
-    """Frames share one colour scale, 0 to 100 (the edges' temperatures, which bound the field),
-    so a colour means the same temperature in every frame. The figure is drawn once without the
-    field and the title; each frame redraws only those two on that background and goes to the file
-    as soon as it is drawn."""
-    figure, axes, mesh = _figure(run.field(labels[0]), 0.0, 100.0)
+def animate(run, keys, output, fps):
+    """Frames share one colour scale, the run's (see its colour_scale), so a colour means the same
+    temperature in every frame. The figure is drawn once without the field and the title; each
+    frame redraws only those two on that background and goes to the file as soon as it is drawn."""
+    figure, axes, mesh = _figure(run.field(keys[0]), *run.colour_scale())
     title = axes.set_title("")
     mesh.set_animated(True)
     title.set_animated(True)
@@ -53,13 +47,13 @@ def animate(run, labels, output, fps, dt):
     background = canvas.copy_from_bbox(figure.bbox)
     with open(output, "wb") as file:
         writer = GifWriter(file, fps, CMAP)
-        for label, field in progress(run.fields(labels), len(labels), "frames"):
+        for key, field in progress(run.fields(keys), len(keys), "frames"):
             mesh.set_array(field.T.ravel())
-            title.set_text(label_title(label, dt))
+            title.set_text(run.title(key))
             canvas.restore_region(background)
             axes.draw_artist(mesh)
             axes.draw_artist(title)
             writer.add(np.asarray(canvas.buffer_rgba()))
         writer.close()
     plt.close(figure)
-    return len(labels)
+    return len(keys)

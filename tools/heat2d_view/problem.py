@@ -1,4 +1,4 @@
-"""The solver's problem: where the nodes are and when each snapshot was taken."""
+"""The solver's problem: where the nodes are and when each field was taken."""
 from decimal import Decimal
 
 A, B = 0.0, 1.0  # x, along the rows' direction (the first index)
@@ -16,10 +16,16 @@ def node_coordinates(nx, ny):
     return [A + i * dx for i in range(nx)], [C + j * dy for j in range(ny)]
 
 
+def time_at(steps, dt=DT):
+    """The time after `steps` updates, steps * dt in decimal from dt's shortest form, so that 41
+    steps of 1e-05 give 0.00041, not 0.00041000000000000005; written without an exponent or
+    trailing zeros."""
+    return format((steps * Decimal(repr(dt))).normalize(), "f")
+
+
 def time_after(label, dt=DT):
-    """The file labelled `label` holds the field after label + 1 updates, at (label + 1) * dt,
-    computed in decimal so that 41 steps of 1e-05 give 0.00041, not 0.00041000000000000005."""
-    return (label + 1) * Decimal(repr(dt))
+    """The file labelled `label` holds the field after label + 1 updates."""
+    return time_at(label + 1, dt)
 
 
 def steps(count):

@@ -23,7 +23,7 @@ class RunError(Exception):
     """Input that is not a sound run folder; the message names the file and the problem."""
 
 
-def require_regular_file(path):
+def require_regular_file(path, what="a snapshot file"):
     """Only regular files are read: a FIFO or a device named like a snapshot would never end."""
     try:
         mode = path.stat().st_mode
@@ -32,7 +32,7 @@ def require_regular_file(path):
     if not stat.S_ISREG(mode):
         kind = "a folder" if stat.S_ISDIR(mode) else "a FIFO" if stat.S_ISFIFO(mode) else \
             "a device" if stat.S_ISCHR(mode) or stat.S_ISBLK(mode) else "not a regular file"
-        raise RunError(f"{path}: {kind}, not a snapshot file")
+        raise RunError(f"{path}: {kind}, not {what}")
 
 
 def bad_line(path, number, line):

@@ -1,4 +1,5 @@
-"""VTK ImageData files (.vti), one per label, and a .pvd collection with each one's time."""
+"""VTK ImageData files (.vti), one per label or step, and a .pvd collection with each one's
+time."""
 import re
 
 from . import problem
@@ -29,23 +30,23 @@ def vti_text(field):
 
 
 # The names write_series gives its files: a folder holding only such files is an earlier series.
-SERIES_FILE = re.compile(r"field_(?:initial|[0-9]+)\.vti|field\.pvd")
+SERIES_FILE = re.compile(r"field_(?:initial|[0-9]+|step_[0-9]+)\.vti|field\.pvd")
 
 
-def write_series(run, labels, folder, dt):
-    """One .vti per label (and the initial field at t = 0, when the run folder has it) and the
-    collection, written into a new folder that takes the place of `folder` only when all are
-    there: stopped or failed, the series leaves nothing behind."""
+def write_series(run, keys, folder):
+    """One .vti per label or step of `run` (and the initial field at t = 0, when the run folder has
+    it) and the collection, written into a new folder that takes the place of `folder` only when
+    all are there: stopped or failed, the series leaves nothing behind."""
     entries = []
     with replacing_folder(folder, SERIES_FILE) as series:
         initial = run.initial_field()
         if initial is not None:
             (series / "field_initial.vti").write_text(vti_text(initial))
             entries.append(("0", "field_initial.vti"))
-        for label, field in progress(run.fields(labels), len(labels), "labels"):
-            name = f"field_{label}.vti"
+        for key, field in progress(run.fields(keys), len(keys), f"{run.unit}s"):
+            name = run.vti_name(key)
             (series / name).write_text(vti_text(field))
-            entries.append((str(problem.time_after(label, dt)), name))
+            entries.append((run.time(key), name))
         (series / "field.pvd").write_text(
             '<?xml version="1.0"?>\n<VTKFile type="Collection" version="0.1">\n  <Collection>\n'
             + "".join(f'    <DataSet timestep="{time}" file="{name}"/>\n' for time, name in entries)
