@@ -81,8 +81,10 @@ double seconds_since(double start) {
   return MPI_Wtime() - start;
 }
 
-// About a quarter of a million cells between two looks at the messages in flight.
+// About a quarter of a million cells between two looks at the messages in flight, and no more
+// than eight looks a step: each costs a call into MPI and the fence that orders streamed stores.
 constexpr int BAND_CELLS = 1 << 18;
+constexpr int MOST_BANDS = 8;
 
 // Cells in a cache line: spans that start and end on one keep streamed rows whole lines.
 constexpr int LINE_CELLS = 8;
@@ -109,7 +111,8 @@ void overlapped_step(double** T0, double** T1, const Block& block, const Scheme&
   // The inner cells in bands of rows, with a look at the messages after each: MPI moves a message
   // too large to go at once only while the process is inside an MPI call.
   const Cells inner = inner_cells(block, halo);
-  const int band = std::max(1, BAND_CELLS / std::max(1, cols));
+  const int band = std::max({1, BAND_CELLS / std::max(1, cols),
+                             (inner.row_end - inner.row_begin + MOST_BANDS - 1) / MOST_BANDS});
   for (int first = inner.row_begin; first < inner.row_end; first += band) {
     const int last = std::min(inner.row_end, first + band);
     update(T0, T1, block, scheme, {first, last, inner.col_begin, inner.col_end}, stream);
