@@ -100,6 +100,14 @@ Cells inner_cells(const Block& block, const Halo& halo) {
   return {1, rows - 1, begin, std::max(begin, end)};
 }
 
+// The edge columns of inner rows [first, last), beside the neighbours' ghost columns.
+void update_edge_columns(double** T0, double** T1, const Block& block, const Scheme& scheme,
+                         const Cells& inner, int first, int last, bool stream) {
+  if (first >= last) return;
+  update(T0, T1, block, scheme, {first, last, 0, inner.col_begin}, stream);
+  update(T0, T1, block, scheme, {first, last, inner.col_end, block.cols()}, stream);
+}
+
 void overlapped_step(double** T0, double** T1, const Block& block, const Scheme& scheme, Halo& halo,
                      bool stream, double& exchange_seconds) {
   const int rows = block.rows();
@@ -109,16 +117,30 @@ void overlapped_step(double** T0, double** T1, const Block& block, const Scheme&
   exchange_seconds += seconds_since(start);
 
   // The inner cells in bands of rows, with a look at the messages after each: MPI moves a message
-  // too large to go at once only while the process is inside an MPI call.
+  // too large to go at once only while the process is inside an MPI call. Once the ghost columns
+  // are in, the edge columns of the bands done so far follow while their rows are still in the
+  // cache, and later bands are done whole; only what is left waits for the end.
   const Cells inner = inner_cells(block, halo);
   const int band = std::max({1, BAND_CELLS / std::max(1, cols),
                              (inner.row_end - inner.row_begin + MOST_BANDS - 1) / MOST_BANDS});
+  bool columns_in = false;
+  int edges_done = inner.row_begin;  // inner rows before this one have their edge columns
   for (int first = inner.row_begin; first < inner.row_end; first += band) {
     const int last = std::min(inner.row_end, first + band);
-    update(T0, T1, block, scheme, {first, last, inner.col_begin, inner.col_end}, stream);
+    if (columns_in) {
+      update(T0, T1, block, scheme, {first, last, 0, cols}, stream);
+      edges_done = last;
+    } else {
+      update(T0, T1, block, scheme, {first, last, inner.col_begin, inner.col_end}, stream);
+    }
     start = MPI_Wtime();
     progress_exchange(halo);
+    columns_in = columns_in || columns_arrived(halo, T0);
     exchange_seconds += seconds_since(start);
+    if (columns_in) {
+      update_edge_columns(T0, T1, block, scheme, inner, edges_done, last, stream);
+      edges_done = last;
+    }
   }
 
   start = MPI_Wtime();
@@ -126,8 +148,7 @@ void overlapped_step(double** T0, double** T1, const Block& block, const Scheme&
   exchange_seconds += seconds_since(start);
 
   update(T0, T1, block, scheme, {0, 1, 0, cols}, stream);
-  update(T0, T1, block, scheme, {inner.row_begin, inner.row_end, 0, inner.col_begin}, stream);
-  update(T0, T1, block, scheme, {inner.row_begin, inner.row_end, inner.col_end, cols}, stream);
+  update_edge_columns(T0, T1, block, scheme, inner, edges_done, inner.row_end, stream);
   update(T0, T1, block, scheme, {rows - 1, rows, 0, cols}, stream);
 }
 

@@ -19,6 +19,8 @@ struct Halo {
   std::vector<double> incoming[SIDES];
   MPI_Request requests[2 * SIDES];
   int pending = 0;
+  int receive[SIDES] = {-1, -1, -1, -1};  // where each side's receive is in `requests`, or -1
+  bool columns_unpacked = false;
 };
 
 // A halo for a rows x cols block with the given neighbours, its column buffers allocated.
@@ -32,9 +34,11 @@ void exchange_edges(Halo& halo, double** T);
 
 // The same trade without waiting: start_exchange posts every receive and send and returns;
 // finish_exchange waits for them and fills the ghost cells. T's edges must not change in between.
-// progress_exchange, called in between, lets MPI move the messages on without waiting for them.
+// progress_exchange, called in between, lets MPI move the messages on without waiting for them;
+// columns_arrived tells, without waiting, whether the ghost columns are in (filling them if so).
 void start_exchange(Halo& halo, double** T);
 void progress_exchange(Halo& halo);
+bool columns_arrived(Halo& halo, double** T);
 void finish_exchange(Halo& halo, double** T);
 
 // Whether the block has any neighbour to trade with (a single process has none).
