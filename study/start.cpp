@@ -1,7 +1,6 @@
 // Where a run of heat2d-study starts: heat2d's field, a user's field, or a saved field to continue.
 #include "study/start.hpp"
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
@@ -9,9 +8,13 @@
 
 namespace {
 
-std::string format(const char* pattern, double value) {
+// The shortest of %g's precisions that reads back as the same double.
+std::string exact(double value) {
   char text[64];
-  std::snprintf(text, sizeof text, pattern, value);
+  for (int digits : {6, 15, 17}) {
+    std::snprintf(text, sizeof text, "%.*g", digits, value);
+    if (std::strtod(text, nullptr) == value) break;
+  }
   return text;
 }
 
@@ -40,8 +43,8 @@ std::string restart(StudyOptions& o, Start& start) {
   if (problem.empty()) problem = read_record(o.restart, start.layout, record);
   if (!problem.empty()) return problem;
   if (o.dt_given && o.dt != record.dt) {
-    return format("--dt %.17g", o.dt) + " disagrees with " + record_path(o.restart) +
-           format(", whose run took dt = %.17g", record.dt);
+    return "--dt " + exact(o.dt) + " disagrees with " + record_path(o.restart) +
+           ", whose run took dt = " + exact(record.dt);
   }
   if (o.steps <= record.steps) {
     return "--steps " + std::to_string(o.steps) + " is not beyond the " +

@@ -312,9 +312,8 @@ BAD_FILES = [
     (damaged(record(lambda text: text.replace('"rows": 12', '"rows": 13'))),
      ["--restart", "f.npy"], "the record f.npy.json describes a 13 x 9 field, but f.npy holds "
                              "12 x 9"),
-    (damaged(lambda f: None), ["--restart", "f.npy", "--dt", 2e-4],
-     "--dt 0.00020000000000000001 disagrees with f.npy.json, whose run took dt = "
-     "0.0001"),
+    (damaged(lambda f: None), ["--restart", "f.npy", "--dt", 1.0000000000000002e-4],
+     "--dt 0.00010000000000000002 disagrees with f.npy.json, whose run took dt = 0.0001"),
     (damaged(lambda f: None), ["--restart", "f.npy", "--steps", 20],
      "--steps 20 is not beyond the 20 steps f.npy holds"),
     (damaged(lambda f: None), ["--restart", "f.npy", "--initial", "f.npy"],
