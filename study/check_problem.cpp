@@ -5,17 +5,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "study/wording.hpp"
+
 namespace {
 
 // The stability condition exactly as the check evaluates it.
 bool stable(double dt, double dx, double dy) {
   return dt * (1.0 / (dx * dx) + 1.0 / (dy * dy)) <= 0.5;
-}
-
-std::string format(const char* pattern, double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, pattern, value);
-  return text;
 }
 
 std::string grid_problem(const StudyOptions& o) {
@@ -83,10 +79,6 @@ std::string split_problem(const StudyOptions& o, const int& process_count,
 }
 
 }  // namespace
-
-std::string count_of(long long count, const char* noun, const char* plural) {
-  return std::to_string(count) + " " + (count == 1 ? noun : plural);
-}
 
 double largest_stable_dt(const int& NUMBER_OF_NODES_X, const int& NUMBER_OF_NODES_Y) {
   const double dx = 1.0 / NUMBER_OF_NODES_X;

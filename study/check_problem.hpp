@@ -11,9 +11,6 @@
 // printed passes the check itself.
 double largest_stable_dt(const int& NUMBER_OF_NODES_X, const int& NUMBER_OF_NODES_Y);
 
-// "1 process", "2 processes": a count with its noun.
-std::string count_of(long long count, const char* noun, const char* plural);
-
 // Returns an empty string, or one line saying what is wrong: a grid of fewer than three rows or
 // columns, no steps, a negative interval, --save-every without --save, a time step that is not
 // positive or not stable, --procs with strips or for another number of processes, or blocks

@@ -4,17 +4,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "study/wording.hpp"
+
 namespace {
-
-std::string format(const char* pattern, double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, pattern, value);
-  return text;
-}
-
-std::string plural(long long count, const char* noun, const char* nouns) {
-  return std::to_string(count) + " " + (count == 1 ? noun : nouns);
-}
 
 // "as strips" or "as 2 x 3 blocks".
 std::string layout(const RunFigures& f) {
@@ -24,14 +16,14 @@ std::string layout(const RunFigures& f) {
 
 // "400 steps" or, after a restart, "steps 101 to 400".
 std::string steps_run(const RunFigures& f) {
-  if (f.first_step == 0) return plural(f.steps, "step", "steps");
+  if (f.first_step == 0) return count_of(f.steps, "step", "steps");
   return "steps " + std::to_string(f.first_step + 1) + " to " + std::to_string(f.steps);
 }
 
 // "  saved  3 fields in 0.2 s ..." when any was saved.
 std::string saved(const RunFigures& f) {
   if (f.fields_saved == 0) return "";
-  return "  saved               " + plural(f.fields_saved, "field", "fields") + " in " +
+  return "  saved               " + count_of(f.fields_saved, "field", "fields") + " in " +
          format("%.3g", f.save_seconds) + " s (slowest process)\n";
 }
 
@@ -60,7 +52,7 @@ std::string text_summary(const RunFigures& f, double final_time, double per_step
   const std::string stores =
       (f.streamed ? "streamed past the caches (" : "cached (") + f.cache + ")";
   return "heat2d-study: " + std::to_string(f.rows) + " x " + std::to_string(f.cols) + " grid, " +
-         plural(f.processes, "process", "processes") + " " + layout(f) + ", " + steps_run(f) +
+         count_of(f.processes, "process", "processes") + " " + layout(f) + ", " + steps_run(f) +
          " of dt = " + format("%g", f.dt) + " to t = " + format("%g", final_time) + "\n" +
          "  wall time           " + format("%.6g", f.wall_seconds) +
          " s (time loop, slowest process)\n" + "  time per step       " + format("%.6g", per_step) +
