@@ -17,7 +17,8 @@
 
 #include "common/allocate_field.hpp"
 #include "copies.hpp"
-#include "solver/block_step.hpp"
+#include "solver/advance.hpp"
+#include "solver/stores.hpp"
 
 namespace {
 
@@ -40,8 +41,15 @@ double** plain_field(int n) {
 }
 
 void measure(int n, int rounds) {
-  double** T0 = allocate_block(n, n);
-  double** T1 = allocate_block(n, n);
+  const ProcessGrid one = {1, 1};
+  Stepper stepper;
+  stepper.block = block_of(n, n, one, 0, 0);
+  const int alone[SIDES] = {MPI_PROC_NULL, MPI_PROC_NULL, MPI_PROC_NULL, MPI_PROC_NULL};
+  stepper.halo = make_halo(MPI_COMM_NULL, alone, {n, n, 1});
+  stepper.stream = streams_layers(n, n);
+  allocate_layers(stepper);
+  double** T0 = stepper.T0;
+  double** T1 = stepper.T1;
   double** P0 = plain_field(n);
   double** P1 = plain_field(n);
   std::mt19937_64 generator(7);
@@ -51,21 +59,13 @@ void measure(int n, int rounds) {
     std::copy(T0[i], T0[i] + n, P0[i]);
   }
   const double h = 1.0 / n;
-  const Scheme scheme = make_scheme(h, h, 0.2 * h * h);
-  const ProcessGrid one = {1, 1};
-  const Block block = block_of(n, n, one, 0, 0);
-  const int alone[SIDES] = {MPI_PROC_NULL, MPI_PROC_NULL, MPI_PROC_NULL, MPI_PROC_NULL};
-  Halo halo = make_halo(MPI_COMM_NULL, alone, n, n);
-  double exchange_seconds = 0.0;
+  stepper.scheme = make_scheme(h, h, 0.2 * h * h);
 
   constexpr int KINDS = 7;
   const std::function<void()> work[KINDS] = {
-      [&] { block_step(T0, T1, block, scheme, halo, Exchange::blocking, exchange_seconds); },
-      [&] { copy_loop(T0, T1, n, n); },
-      [&] { copy_memcpy(T0, T1, n, n); },
-      [&] { copy_streaming(T0, T1, n, n); },
-      [&] { copy_loop(P0, P1, n, n); },
-      [&] { copy_memcpy(P0, P1, n, n); },
+      [&] { advance(stepper, 1); },         [&] { copy_loop(T0, T1, n, n); },
+      [&] { copy_memcpy(T0, T1, n, n); },   [&] { copy_streaming(T0, T1, n, n); },
+      [&] { copy_loop(P0, P1, n, n); },     [&] { copy_memcpy(P0, P1, n, n); },
       [&] { copy_streaming(P0, P1, n, n); }};
   std::vector<double> times[KINDS];
   for (auto& w : work) w();  // first touch of every page

@@ -1,13 +1,14 @@
-// Allocation of a field: an array of row pointers, each row an array of doubles of its own.
+// Allocation of a field (an array of row pointers, each row an array of doubles of its own) and of
+// a block (its rows in one piece, with a ring of ghost cells).
 #include "common/allocate_field.hpp"
 
 #include <cmath>
-#include <cstddef>
 #include <new>
 
 namespace {
 
-constexpr std::size_t LINE_DOUBLES = ROW_ALIGNMENT / sizeof(double);
+constexpr std::ptrdiff_t LINE_DOUBLES = ROW_ALIGNMENT / sizeof(double);
+constexpr std::size_t PAGE_BYTES = 4096;
 
 // Rows of a large field start at staggered offsets within a memory page (by a cache line more
 // each, in a cycle of 61), so that a row of one layer and the same row of the other, which the
@@ -21,42 +22,52 @@ bool staggered(const int& rows, const int& cols) {
   return static_cast<double>(rows) * cols * sizeof(double) > STAGGERED_FIELD_BYTES;
 }
 
-// `count` rows of `lead` + `cols` + `trail` doubles, each pointer at its row's cell `lead`, which
-// starts a cache line.
-double** allocate_rows(int count, int cols, std::size_t lead, std::size_t trail, bool stagger) {
-  static std::size_t staggered_rows = 0;
-  double** rows = new double*[count];
-  for (int i = 0; i < count; ++i) {
-    const std::size_t skew = stagger ? (staggered_rows++ % STAGGER_CYCLE) * LINE_DOUBLES : 0;
-    rows[i] =
-        new (std::align_val_t{ROW_ALIGNMENT}) double[skew + lead + cols + trail]() + skew + lead;
-  }
-  return rows;
+std::ptrdiff_t whole_lines(std::ptrdiff_t doubles) {
+  return (doubles + LINE_DOUBLES - 1) / LINE_DOUBLES * LINE_DOUBLES;
 }
 
-double rows_bytes(double count, int cols, std::size_t extra, bool stagger) {
-  const double lines =
-      std::ceil((cols + extra) * sizeof(double) / static_cast<double>(ROW_ALIGNMENT)) +
-      (stagger ? STAGGER_CYCLE - 1 : 0);
-  return count * (lines * ROW_ALIGNMENT + sizeof(double*));
+// Ghost cells before column 0, rounded up to whole lines so that column 0 starts one.
+std::ptrdiff_t lead(const BlockShape& shape) {
+  return whole_lines(shape.ghost);
 }
 
 }  // namespace
 
-double field_bytes(const int& rows, const int& cols) {
-  return rows_bytes(rows, cols, 0, staggered(rows, cols));
-}
-
+// The cycle runs on from one field to the next, so that the second layer's rows are staggered
+// against the first's. Fields are allocated before any thread starts.
 double** allocate_field(const int& rows, const int& cols) {
-  return allocate_rows(rows, cols, 0, 0, staggered(rows, cols));
+  static std::size_t staggered_rows = 0;
+  const bool stagger = staggered(rows, cols);
+  double** field = new double*[rows];
+  for (int i = 0; i < rows; ++i) {
+    const std::size_t skew = stagger ? (staggered_rows++ % STAGGER_CYCLE) * LINE_DOUBLES : 0;
+    field[i] = new (std::align_val_t{ROW_ALIGNMENT}) double[skew + cols]() + skew;
+  }
+  return field;
 }
 
-// The left ghost cell is the last of a whole cache line before the row, so that cell 0 stays
-// aligned.
-double block_bytes(const int& rows, const int& cols) {
-  return rows_bytes(rows + 2.0, cols, LINE_DOUBLES + 1, staggered(rows, cols));
+double field_bytes(const int& rows, const int& cols) {
+  const double lines = std::ceil(cols * sizeof(double) / static_cast<double>(ROW_ALIGNMENT)) +
+                       (staggered(rows, cols) ? STAGGER_CYCLE - 1 : 0);
+  return rows * (lines * ROW_ALIGNMENT + sizeof(double*));
 }
 
-double** allocate_block(const int& rows, const int& cols) {
-  return allocate_rows(rows + 2, cols, LINE_DOUBLES, 1, staggered(rows, cols)) + 1;
+std::ptrdiff_t row_stride(const BlockShape& shape) {
+  const std::ptrdiff_t lines = whole_lines(lead(shape) + shape.cols + shape.ghost) / LINE_DOUBLES;
+  return (lines | 1) * LINE_DOUBLES;
+}
+
+double** allocate_block(const BlockShape& shape, int layer) {
+  const std::ptrdiff_t stride = row_stride(shape);
+  const int count = shape.rows + 2 * shape.ghost;
+  const std::size_t offset = layer == 0 ? 0 : PAGE_BYTES / 2 / sizeof(double);
+  double* cells = new (std::align_val_t{PAGE_BYTES}) double[offset + count * stride];
+  double** rows = new double*[count];
+  for (int i = 0; i < count; ++i) rows[i] = cells + offset + i * stride + lead(shape);
+  return rows + shape.ghost;
+}
+
+double block_bytes(const BlockShape& shape) {
+  const double count = shape.rows + 2.0 * shape.ghost;
+  return count * (row_stride(shape) * sizeof(double) + sizeof(double*)) + PAGE_BYTES;
 }

@@ -1,4 +1,5 @@
-// Allocation of a field: an array of row pointers, each row an array of doubles of its own.
+// Allocation of a field (an array of row pointers, each row an array of doubles of its own) and of
+// a block (its rows in one piece, with a ring of ghost cells).
 #pragma once
 
 #include <cstddef>
@@ -14,10 +15,27 @@ double** allocate_field(const int& rows, const int& cols);
 // The most bytes allocate_field takes for such a field, row pointers and padding included.
 double field_bytes(const int& rows, const int& cols);
 
-// A block of `rows` x `cols` cells with a ring of ghost cells around it, zero-initialised: rows -1
-// and `rows` and columns -1 and `cols` are valid indices, and cell [i][0] of every row, ghost rows
-// included, starts a cache line. The ghost cells hold the neighbouring blocks' edges.
-double** allocate_block(const int& rows, const int& cols);
+// A block of `rows` x `cols` cells with a ring `ghost` cells deep around it, where the cells of the
+// blocks around it are copied (or computed again) for the update.
+struct BlockShape {
+  int rows = 0;
+  int cols = 0;
+  int ghost = 1;
+};
 
-// The most bytes allocate_block takes, ghost cells, row pointers and padding included.
-double block_bytes(const int& rows, const int& cols);
+// Doubles from one row of a block to the next: whole cache lines, an odd number of them, so that
+// the rows a stencil reads together fall on different cache sets and page offsets.
+std::ptrdiff_t row_stride(const BlockShape& shape);
+
+// One layer of a block, its rows in one allocation (so the hardware prefetcher runs on from row to
+// row), not yet touched: the threads that will update it touch it first (see first_touch). Rows
+// -ghost to rows + ghost - 1 and columns -ghost to cols + ghost - 1 are valid indices, and cell
+// [i][0] of every row starts a cache line. Layer 1 starts half a page after layer 0 would, so
+// that a row of one layer and the same row of the other, which the update reads and writes side by
+// side, never share a page offset (the processor checks loads against pending stores by their low
+// 12 address bits, and such pairs would stall every load). Lives until the process ends.
+double** allocate_block(const BlockShape& shape, int layer);
+
+// The most bytes one layer from allocate_block takes, ghost cells, row pointers and padding
+// included.
+double block_bytes(const BlockShape& shape);

@@ -14,15 +14,12 @@ __attribute__((target_clones("avx2", "default")))
 void compute(double** T0, double** T1, const int& sizeX, const int& sizeY, const double* ghost_top,
              const double* ghost_bottom, const double& dx, const double& dy, const double& dt,
              const int& rank, const int& process_count) {
-  // Product first, then quotient: dt / dx / dx would round differently.
-  const double rx = dt / (dx * dx);
-  const double ry = dt / (dy * dy);
-  const bool first = rank == 0;
-  const bool last = rank == process_count - 1;
-  if (streams(2.0 * sizeX * sizeY * sizeof(double))) {
-    update_strip<true>(T0, T1, sizeX, sizeY, ghost_top, ghost_bottom, rx, ry, first, last);
+  const Scheme scheme = make_scheme(dx, dy, dt);
+  const StripEdges edges = {ghost_top, ghost_bottom, rank == 0, rank == process_count - 1};
+  if (streams_layers(sizeX, sizeY)) {
+    update_strip<true>(T0, T1, sizeX, sizeY, edges, scheme);
     finish_streaming();
   } else {
-    update_strip<false>(T0, T1, sizeX, sizeY, ghost_top, ghost_bottom, rx, ry, first, last);
+    update_strip<false>(T0, T1, sizeX, sizeY, edges, scheme);
   }
 }

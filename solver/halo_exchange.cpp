@@ -3,98 +3,94 @@
 
 namespace {
 
-// One tag serves every direction: between two blocks only one edge travels each way per step.
+// One tag serves every direction: between two blocks only one edge travels each way per trade.
 constexpr int EDGE_TAG = 1;
-
-constexpr Side OPPOSITE[SIDES] = {BOTTOM, TOP, RIGHT, LEFT};
-
-// The blocking order, by the side each edge is sent to: down, up, right, left.
-constexpr Side SEND_ORDER[SIDES] = {BOTTOM, TOP, RIGHT, LEFT};
 
 bool is_row(Side side) {
   return side == TOP || side == BOTTOM;
-}
-
-int length(const Halo& halo, Side side) {
-  return is_row(side) ? halo.cols : halo.rows;
-}
-
-// The block's own row or column on `side`, and the ghost row or column beyond it.
-int edge_index(const Halo& halo, Side side) {
-  return side == TOP || side == LEFT ? 0 : (is_row(side) ? halo.rows : halo.cols) - 1;
-}
-int ghost_index(const Halo& halo, Side side) {
-  return side == TOP || side == LEFT ? -1 : (is_row(side) ? halo.rows : halo.cols);
-}
-
-double* outgoing(Halo& halo, double** T, Side side) {
-  if (is_row(side)) return T[edge_index(halo, side)];
-  std::vector<double>& packed = halo.outgoing[side];
-  const int column = edge_index(halo, side);
-  for (int i = 0; i < halo.rows; ++i) packed[i] = T[i][column];
-  return packed.data();
-}
-
-double* incoming(Halo& halo, double** T, Side side) {
-  return is_row(side) ? T[ghost_index(halo, side)] : halo.incoming[side].data();
-}
-
-void unpack(Halo& halo, double** T, Side side) {
-  if (is_row(side)) return;
-  const std::vector<double>& packed = halo.incoming[side];
-  const int column = ghost_index(halo, side);
-  for (int i = 0; i < halo.rows; ++i) T[i][column] = packed[i];
 }
 
 bool faces_a_neighbour(const Halo& halo, Side side) {
   return halo.neighbour[side] != MPI_PROC_NULL;
 }
 
+// The rows or columns of `side` over the block's extent `size`, the outermost `depth` of the block
+// itself (outgoing) or beyond it (incoming).
+void edge_range(bool near, int size, int depth, bool incoming, int& begin, int& end) {
+  if (near) {
+    begin = incoming ? -depth : 0;
+  } else {
+    begin = incoming ? size : size - depth;
+  }
+  end = begin + depth;
+}
+
+const std::array<MPI_Datatype, SIDES>& types_for(Halo& halo, int depth) {
+  auto found = halo.types.find(depth);
+  if (found != halo.types.end()) return found->second;
+  std::array<MPI_Datatype, SIDES> types;
+  const int stride = static_cast<int>(row_stride(halo.shape));
+  for (int side = 0; side < SIDES; ++side) {
+    const Region cells = edge_cells(halo, static_cast<Side>(side), depth, false);
+    MPI_Type_vector(cells.rows(), cells.cols(), stride, MPI_DOUBLE, &types[side]);
+    MPI_Type_commit(&types[side]);
+  }
+  return halo.types.emplace(depth, types).first->second;
+}
+
+double* corner(double** T, const Region& cells) {
+  return T[cells.row_begin] + cells.col_begin;
+}
+
 }  // namespace
 
-Halo make_halo(MPI_Comm comm, const int (&neighbour)[SIDES], const int& rows, const int& cols) {
+Halo make_halo(MPI_Comm comm, const int (&neighbour)[SIDES], const BlockShape& shape) {
   Halo halo;
   halo.comm = comm;
-  halo.rows = rows;
-  halo.cols = cols;
-  for (int side = 0; side < SIDES; ++side) {
-    halo.neighbour[side] = neighbour[side];
-    if (!is_row(static_cast<Side>(side)) && neighbour[side] != MPI_PROC_NULL) {
-      halo.outgoing[side].resize(rows);
-      halo.incoming[side].resize(rows);
-    }
-  }
+  halo.shape = shape;
+  for (int side = 0; side < SIDES; ++side) halo.neighbour[side] = neighbour[side];
   return halo;
 }
 
-void exchange_edges(Halo& halo, double** T) {
-  for (Side to : SEND_ORDER) {
-    const Side from = OPPOSITE[to];
-    if (faces_a_neighbour(halo, to)) {
-      MPI_Send(outgoing(halo, T, to), length(halo, to), MPI_DOUBLE, halo.neighbour[to], EDGE_TAG,
-               halo.comm);
-    }
-    if (faces_a_neighbour(halo, from)) {
-      MPI_Recv(incoming(halo, T, from), length(halo, from), MPI_DOUBLE, halo.neighbour[from],
-               EDGE_TAG, halo.comm, MPI_STATUS_IGNORE);
-      unpack(halo, T, from);
-    }
+Region edge_cells(const Halo& halo, Side side, int depth, bool incoming) {
+  Region cells{0, halo.shape.rows, 0, halo.shape.cols};
+  if (is_row(side)) {
+    edge_range(side == TOP, halo.shape.rows, depth, incoming, cells.row_begin, cells.row_end);
+    return cells;
   }
+  edge_range(side == LEFT, halo.shape.cols, depth, incoming, cells.col_begin, cells.col_end);
+  if (depth >= 2) {
+    if (faces_a_neighbour(halo, TOP)) cells.row_begin = -depth;
+    if (faces_a_neighbour(halo, BOTTOM)) cells.row_end += depth;
+  }
+  return cells;
+}
+
+void exchange_edges(Halo& halo, double** T, int depth) {
+  const std::array<MPI_Datatype, SIDES>& types = types_for(halo, depth);
+  Trade trades[SIDES];
+  for (int s = 0; s < SIDES; ++s) {
+    const Side side = static_cast<Side>(s);
+    if (!faces_a_neighbour(halo, side)) continue;
+    trades[side] = {halo.neighbour[side], corner(T, edge_cells(halo, side, depth, false)),
+                    corner(T, edge_cells(halo, side, depth, true)), 1, types[side]};
+  }
+  trade_in_order(trades, EDGE_TAG, halo.comm);
 }
 
 void start_exchange(Halo& halo, double** T) {
+  const std::array<MPI_Datatype, SIDES>& types = types_for(halo, 1);
   halo.pending = 0;
-  halo.columns_unpacked = false;
   for (Side side : SEND_ORDER) {
     halo.receive[side] = -1;
     if (!faces_a_neighbour(halo, side)) continue;
     halo.receive[side] = halo.pending;
-    MPI_Irecv(incoming(halo, T, side), length(halo, side), MPI_DOUBLE, halo.neighbour[side],
+    MPI_Irecv(corner(T, edge_cells(halo, side, 1, true)), 1, types[side], halo.neighbour[side],
               EDGE_TAG, halo.comm, &halo.requests[halo.pending++]);
   }
   for (Side side : SEND_ORDER) {
     if (!faces_a_neighbour(halo, side)) continue;
-    MPI_Isend(outgoing(halo, T, side), length(halo, side), MPI_DOUBLE, halo.neighbour[side],
+    MPI_Isend(corner(T, edge_cells(halo, side, 1, false)), 1, types[side], halo.neighbour[side],
               EDGE_TAG, halo.comm, &halo.requests[halo.pending++]);
   }
 }
@@ -104,8 +100,7 @@ void progress_exchange(Halo& halo) {
   MPI_Testall(halo.pending, halo.requests, &done, MPI_STATUSES_IGNORE);
 }
 
-bool columns_arrived(Halo& halo, double** T) {
-  if (halo.columns_unpacked) return true;
+bool columns_arrived(Halo& halo) {
   for (Side side : {LEFT, RIGHT}) {
     int arrived = 1;
     // A request that an earlier test completed is null, and tests as complete.
@@ -114,31 +109,12 @@ bool columns_arrived(Halo& halo, double** T) {
     }
     if (!arrived) return false;
   }
-  for (Side side : {LEFT, RIGHT}) {
-    if (faces_a_neighbour(halo, side)) unpack(halo, T, side);
-  }
-  halo.columns_unpacked = true;
   return true;
 }
 
-void finish_exchange(Halo& halo, double** T) {
+void finish_exchange(Halo& halo) {
   MPI_Waitall(halo.pending, halo.requests, MPI_STATUSES_IGNORE);
   halo.pending = 0;
-  // Rows arrive in place; columns are filled here unless columns_arrived already did.
-  if (!halo.columns_unpacked) {
-    for (Side side : {LEFT, RIGHT}) {
-      if (faces_a_neighbour(halo, side)) unpack(halo, T, side);
-    }
-    halo.columns_unpacked = true;
-  }
-}
-
-long long bytes_sent_per_step(const Halo& halo) {
-  long long bytes = 0;
-  for (Side side : SEND_ORDER) {
-    if (faces_a_neighbour(halo, side)) bytes += static_cast<long long>(length(halo, side)) * 8;
-  }
-  return bytes;
 }
 
 bool has_neighbours(const Halo& halo) {
@@ -146,4 +122,15 @@ bool has_neighbours(const Halo& halo) {
     if (faces_a_neighbour(halo, side)) return true;
   }
   return false;
+}
+
+TradeVolume trade_volume(const Halo& halo, int depth) {
+  TradeVolume volume;
+  for (Side side : SEND_ORDER) {
+    if (!faces_a_neighbour(halo, side)) continue;
+    const Region cells = edge_cells(halo, side, depth, false);
+    ++volume.messages;
+    volume.bytes += static_cast<long long>(cells.rows()) * cells.cols() * sizeof(double);
+  }
+  return volume;
 }

@@ -6,6 +6,8 @@
 Block block_of(const int& NUMBER_OF_NODES_X, const int& NUMBER_OF_NODES_Y, const ProcessGrid& grid,
                const int& process_row, const int& process_col) {
   Block block;
+  block.grid_rows = NUMBER_OF_NODES_X;
+  block.grid_cols = NUMBER_OF_NODES_Y;
   strip_bounds(NUMBER_OF_NODES_X, process_row, grid.rows, block.row_begin, block.row_end);
   strip_bounds(NUMBER_OF_NODES_Y, process_col, grid.cols, block.col_begin, block.col_end);
   block.top_held = process_row == 0;

@@ -15,8 +15,8 @@ Stores stores() {
   return chosen;
 }
 
-bool streams(double layers_bytes) {
+bool streams_layers(int rows, int cols) {
   if (chosen != Stores::automatic) return chosen == Stores::streamed;
   static const double cache_bytes = last_level_cache().bytes;
-  return layers_bytes > cache_bytes;
+  return 2.0 * rows * cols * sizeof(double) > cache_bytes;
 }

@@ -8,9 +8,9 @@
 // machines where the automatic choice never streams).
 enum class Stores { automatic, cached, streamed };
 
-// Process-wide; automatic until set.
+// Process-wide, set once before the run starts (and before any thread does); automatic until set.
 void set_stores(Stores stores);
 Stores stores();
 
-// Whether the update of a step whose two layers take `layers_bytes` streams its stores.
-bool streams(double layers_bytes);
+// Whether the update of two layers of rows x cols cells streams its stores.
+bool streams_layers(int rows, int cols);

@@ -37,7 +37,7 @@ double this_host_available() {
 double block_need(const StudyOptions& options, const Block& block) {
   const int rows = block.rows();
   const int cols = block.cols();
-  double bytes = 2.0 * block_bytes(rows, cols) + 4.0 * rows * sizeof(double);
+  double bytes = 2.0 * block_bytes({rows, cols, options.fuse});
   // Snapshot text is made in chunks of about half a million values, or one column when longer.
   if (options.every > 0) bytes += 2.0 * 12.0 * (std::max(1 << 19, rows) + options.rows) + (4 << 20);
   return bytes;

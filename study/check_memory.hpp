@@ -7,8 +7,8 @@
 #include "solver/process_grid.hpp"
 #include "study/parse_options.hpp"
 
-// Bytes one process needs for its block: two layers with their ghost cells as allocate_block lays
-// them out, the packed columns and, when snapshots are written, the text buffers.
+// Bytes one process needs for its block: two layers with ghost zones --fuse deep as allocate_block
+// lays them out and, when snapshots are written, the text buffers.
 double block_need(const StudyOptions& options, const Block& block);
 
 // The memory a host has for new work, from the text of /proc/meminfo (MemAvailable: free memory

@@ -1,6 +1,7 @@
 // Whether a problem of heat2d-study makes sense for the processes that run it.
 #include "study/check_problem.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -78,6 +79,45 @@ std::string split_problem(const StudyOptions& o, const int& process_count,
   return check_process_grid(o.rows, o.cols, grid);
 }
 
+// The smallest block of the process grid: rows and columns split as strips split rows.
+ProcessGrid smallest_block(const StudyOptions& o, const ProcessGrid& grid) {
+  return {o.rows / grid.rows, o.cols / grid.cols};
+}
+
+// A pass of K steps takes its ghost zones, K deep, from the blocks beside it alone.
+std::string depth_problem(const StudyOptions& o, const ProcessGrid& grid) {
+  const ProcessGrid smallest = smallest_block(o, grid);
+  const bool rows_short = grid.rows > 1 && smallest.rows < o.fuse;
+  const bool cols_short = grid.cols > 1 && smallest.cols < o.fuse;
+  if (!rows_short && !cols_short) return "";
+  const int deepest = rows_short && cols_short ? std::min(smallest.rows, smallest.cols)
+                      : rows_short             ? smallest.rows
+                                               : smallest.cols;
+  const std::string what = rows_short ? count_of(smallest.rows, "row", "rows")
+                                      : count_of(smallest.cols, "column", "columns");
+  return "--fuse " + std::to_string(o.fuse) + " is deeper than the blocks: the " +
+         std::to_string(grid.rows) + "x" + std::to_string(grid.cols) +
+         " process grid leaves blocks of " + what +
+         ", and a pass takes its ghost zones from the neighbouring blocks alone; --fuse " +
+         std::to_string(deepest) + " at most";
+}
+
+std::string passes_problem(const StudyOptions& o, const ProcessGrid& grid) {
+  if (o.threads < 1) return "--threads " + std::to_string(o.threads) + " is too few: at least 1";
+  if (o.tile != 0 && (o.tile < 16 || o.tile % 8 != 0)) {
+    return "--tile " + std::to_string(o.tile) +
+           " is not a whole number of cache lines: a multiple of 8 columns, at least 16";
+  }
+  if (o.fuse_auto) return "";
+  if (o.fuse < 1) return "--fuse " + std::to_string(o.fuse) + " is too few: at least 1, or auto";
+  if (o.fuse > 1 && o.exchange == Exchange::overlap) {
+    return "--fuse " + std::to_string(o.fuse) +
+           " does not combine with --exchange overlap, which trades one cell deep every step: "
+           "--fuse 1 at most with it";
+  }
+  return depth_problem(o, grid);
+}
+
 }  // namespace
 
 double largest_stable_dt(const int& NUMBER_OF_NODES_X, const int& NUMBER_OF_NODES_Y) {
@@ -96,5 +136,6 @@ std::string check_problem(const StudyOptions& options, const int& process_count,
   if (problem.empty()) problem = counts_problem(options);
   if (problem.empty()) problem = time_step_problem(options);
   if (problem.empty()) problem = split_problem(options, process_count, grid);
+  if (problem.empty()) problem = passes_problem(options, grid);
   return problem;
 }

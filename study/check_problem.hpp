@@ -13,7 +13,8 @@ double largest_stable_dt(const int& NUMBER_OF_NODES_X, const int& NUMBER_OF_NODE
 
 // Returns an empty string, or one line saying what is wrong: a grid of fewer than three rows or
 // columns, no steps, a negative interval, --save-every without --save, a time step that is not
-// positive or not stable, --procs with strips or for another number of processes, or blocks
-// (`grid`, as the split gives it) too small for the grid.
+// positive or not stable, --procs with strips or for another number of processes, blocks
+// (`grid`, as the split gives it) too small for the grid, fewer than one thread, a tile that is not
+// whole cache lines, or passes deeper than the blocks or combined with the overlapped exchange.
 std::string check_problem(const StudyOptions& options, const int& process_count,
                           const ProcessGrid& grid);

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -18,16 +20,19 @@
 #include "output/snapshot_name.hpp"
 #include "output/write_initial_field.hpp"
 #include "output/write_process_row.hpp"
-#include "solver/block_step.hpp"
+#include "solver/advance.hpp"
 #include "solver/cache_size.hpp"
 #include "solver/strip_bounds.hpp"
-#include "solver/swap_layers.hpp"
 #include "study/check_memory.hpp"
 #include "study/check_problem.hpp"
 #include "study/initial_snapshot.hpp"
 #include "study/largest_difference.hpp"
 #include "study/start.hpp"
 #include "study/summary.hpp"
+
+#if defined(_OPENMP)
+#include <omp.h>
+#endif
 
 namespace {
 
@@ -56,12 +61,8 @@ struct Run {
   int process_row = 0;
   Block block;
   std::vector<int> widths;  // the columns of every block in this process row
-  Halo halo;
-  Scheme scheme;
-  double** T0 = nullptr;
-  double** T1 = nullptr;
+  Stepper stepper;          // the block's layers, its halo and the passes that advance it
   SnapshotLosses losses;
-  double exchange_seconds = 0.0;
   double save_seconds = 0.0;  // in save_field, waiting for the others included
   int fields_saved = 0;
 };
@@ -94,25 +95,24 @@ void place(Run& run) {
   int neighbour[SIDES];
   MPI_Cart_shift(run.cart, 0, 1, &neighbour[TOP], &neighbour[BOTTOM]);
   MPI_Cart_shift(run.cart, 1, 1, &neighbour[LEFT], &neighbour[RIGHT]);
-  run.halo = make_halo(run.cart, neighbour, run.block.rows(), run.block.cols());
-}
-
-bool allocate_layers(Run& run) {
-  try {
-    run.T0 = allocate_block(run.block.rows(), run.block.cols());
-    run.T1 = allocate_block(run.block.rows(), run.block.cols());
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  return true;
+  Stepper& s = run.stepper;
+  s.block = run.block;
+  s.exchange = run.options.exchange;
+  s.team.threads = run.options.threads;
+  s.fuse = run.options.fuse;
+  s.tile_width = run.options.tile > 0 ? run.options.tile : s.tile_width;
+  s.stream = streams_layers(run.block.rows(), run.block.cols());
+  s.halo = make_halo(run.cart, neighbour, {run.block.rows(), run.block.cols(), s.fuse});
 }
 
 // heat2d's starting field (the grid's first row hot, all else cold) or the one in the start file.
 std::string first_layer(Run& run) {
   if (!run.start.file.empty()) {
-    return load_field(run.start.file, run.start.layout, run.T0, run.block, run.files);
+    return load_field(run.start.file, run.start.layout, run.stepper.T0, run.block, run.files);
   }
-  if (run.block.top_held) std::fill(run.T0[0], run.T0[0] + run.block.cols(), 100.0);
+  if (run.block.top_held) {
+    std::fill(run.stepper.T0[0], run.stepper.T0[0] + run.block.cols(), 100.0);
+  }
   return "";
 }
 
@@ -165,23 +165,30 @@ std::string save(Run& run, const std::string& path, double** T, int steps_done) 
   return problem;
 }
 
-// The time loop from the steps already done to --steps. Returns an empty string, or why a field
-// saved on the way could not be written (the loop then stops).
+// The first step after `done` whose field is written: a snapshot (the file labelled L holds the
+// field after L + 1 steps, for every L a multiple of --every), a saved field, or the last.
+int next_written(const StudyOptions& o, int done) {
+  int next = o.steps;
+  if (o.every > 0) next = std::min(next, done + 1 + (o.every - done % o.every) % o.every);
+  if (o.save_every > 0) next = std::min(next, (done / o.save_every + 1) * o.save_every);
+  return next;
+}
+
+// The time loop from the steps already done to --steps, advancing from one written field to the
+// next. Returns an empty string, or why a field saved on the way could not be written (the loop
+// then stops).
 std::string time_loop(Run& run) {
   const StudyOptions& o = run.options;
-  for (int step = run.start.steps_done; step < o.steps; ++step) {
-    block_step(run.T0, run.T1, run.block, run.scheme, run.halo, o.exchange, run.exchange_seconds);
-    // T1 now holds the field after step + 1 updates; that is what the file labelled `step` holds.
-    if (o.every > 0 && step % o.every == 0) snapshot(run, run.T1, step);
-    const int done = step + 1;
+  Stepper& s = run.stepper;
+  for (int done = run.start.steps_done; done < o.steps;) {
+    const int next = next_written(o, done);
+    advance(s, next - done);
+    done = next;
+    if (o.every > 0 && (done - 1) % o.every == 0) snapshot(run, s.T0, done - 1);
     if (o.save_every > 0 && done % o.save_every == 0) {
-      const std::string problem = save(run, series_path(o.save, done), run.T1, done);
-      if (!problem.empty()) {
-        swap_layers(run.T0, run.T1);
-        return problem + "; the run stops after step " + std::to_string(done);
-      }
+      const std::string problem = save(run, series_path(o.save, done), s.T0, done);
+      if (!problem.empty()) return problem + "; the run stops after step " + std::to_string(done);
     }
-    swap_layers(run.T0, run.T1);
   }
   return "";
 }
@@ -215,14 +222,22 @@ RunFigures figures_of(const Run& run, const ProcessTimes& mine) {
   std::vector<ProcessTimes> times(run.rank == 0 ? f.processes : 0);
   MPI_Gather(&mine, 3, MPI_DOUBLE, times.data(), 3, MPI_DOUBLE, 0, MPI_COMM_WORLD);
   set_times(f, times);
-  f.bytes_per_step = bytes_sent_per_step(run.halo);
-  MPI_Allreduce(MPI_IN_PLACE, &f.bytes_per_step, 1, MPI_LONG_LONG, MPI_MAX, MPI_COMM_WORLD);
-  f.streamed = streams(2.0 * run.block.rows() * run.block.cols() * sizeof(double));
+  const StepCounts& counts = run.stepper.counts;
+  const double steps = std::max<long long>(1, counts.steps);
+  double sent[2] = {counts.bytes / steps, counts.messages / steps};
+  MPI_Allreduce(MPI_IN_PLACE, sent, 2, MPI_DOUBLE, MPI_MAX, MPI_COMM_WORLD);
+  f.bytes_per_step = std::llround(sent[0]);
+  f.messages_per_step = sent[1];
+  f.threads = run.stepper.team.threads;
+  f.thread_cells = run.stepper.team.cells;
+  f.fuse = run.stepper.fuse;
+  f.tile = run.stepper.fuse > 1 ? run.stepper.tile_width : 0;
+  f.streamed = run.stepper.stream;
   f.cache = cache_text(o);
   f.fields_saved = run.fields_saved;
   f.exact = run.start.initial == HEAT2D_START;
   const double dx = 1.0 / o.rows;
-  f.max_error = f.exact ? largest_difference(run.T0, run.block.rows(), run.block.cols(),
+  f.max_error = f.exact ? largest_difference(run.stepper.T0, run.block.rows(), run.block.cols(),
                                              run.block.row_begin, o.rows, dx, o.steps * o.dt)
                         : 0.0;
   MPI_Allreduce(MPI_IN_PLACE, &f.max_error, 1, MPI_DOUBLE, MPI_MAX, MPI_COMM_WORLD);
@@ -238,15 +253,41 @@ int print_summary(const RunFigures& figures, bool json) {
   return 1;
 }
 
-// Problems that are the same on every process stop them all before anything is written.
-std::string settle(Run& run, int argc, char** argv, int process_count) {
-  std::string problem = parse_options(argc, argv, run.options);
-  if (problem.empty() && !run.options.help) {
-    problem = resolve_start(run.options, run.start, MPI_COMM_WORLD);
+// Threads per process when --threads is not given: OMP_NUM_THREADS where it is set, else one, so
+// that a run with several processes per node does not oversubscribe its cores unasked.
+int default_threads() {
+#if defined(_OPENMP)
+  if (std::getenv("OMP_NUM_THREADS") != nullptr) return omp_get_max_threads();
+#endif
+  return 1;
+}
+
+// Several threads need OpenMP, and an MPI that lets the main thread call it while others exist.
+std::string threads_problem(int threads, int thread_level) {
+  if (threads == 1) return "";
+#if !defined(_OPENMP)
+  return "--threads " + std::to_string(threads) +
+         " needs a build with OpenMP; this one runs one thread per process";
+#endif
+  if (thread_level < MPI_THREAD_FUNNELED) {
+    return "--threads " + std::to_string(threads) +
+           " needs MPI_THREAD_FUNNELED, which this MPI library does not provide";
   }
-  if (!problem.empty() || run.options.help) return problem;
-  run.grid = process_grid(run.options, process_count);
-  return check_problem(run.options, process_count, run.grid);
+  return "";
+}
+
+// Problems that are the same on every process stop them all before anything is written.
+std::string settle(Run& run, int argc, char** argv, int process_count, int thread_level) {
+  StudyOptions& o = run.options;
+  std::string problem = parse_options(argc, argv, o);
+  if (problem.empty() && !o.help) problem = resolve_start(o, run.start, MPI_COMM_WORLD);
+  if (!problem.empty() || o.help) return problem;
+  if (!o.threads_given) o.threads = default_threads();
+  run.grid = process_grid(o, process_count);
+  problem = check_problem(o, process_count, run.grid);
+  if (problem.empty()) problem = threads_problem(o.threads, thread_level);
+  if (problem.empty()) set_stores(o.stores);
+  return problem;
 }
 
 // Placed, allocated, given its first layer and a checked --save path, or why not.
@@ -254,7 +295,7 @@ std::string prepare(Run& run) {
   place(run);
   std::string problem = check_memory(run.options, run.block, run.rank);
   if (!problem.empty()) return problem;
-  if (!on_every_process(allocate_layers(run))) {
+  if (!on_every_process(allocate_layers(run.stepper))) {
     return "the blocks could not be allocated: too large for the memory";
   }
   problem = first_layer(run);
@@ -268,13 +309,15 @@ std::string prepare(Run& run) {
 
 int main(int argc, char** argv) {
   catch_file_size_limit();
-  MPI_Init(&argc, &argv);
+  // Only the main thread calls MPI, outside the threads' parallel regions.
+  int thread_level = MPI_THREAD_SINGLE;
+  MPI_Init_thread(&argc, &argv, MPI_THREAD_FUNNELED, &thread_level);
   Run run;
   int process_count = 0;
   MPI_Comm_rank(MPI_COMM_WORLD, &run.rank);
   MPI_Comm_size(MPI_COMM_WORLD, &process_count);
 
-  std::string problem = settle(run, argc, argv, process_count);
+  std::string problem = settle(run, argc, argv, process_count, thread_level);
   if (problem.empty() && run.options.help) {
     if (run.rank == 0) std::fputs(STUDY_USAGE, stdout);
     MPI_Finalize();
@@ -282,11 +325,10 @@ int main(int argc, char** argv) {
   }
   if (problem.empty()) problem = prepare(run);
   if (!problem.empty()) return refuse(problem, run.rank);
-  set_stores(run.options.stores);
 
   const StudyOptions& o = run.options;
   // The same spacing rule as heat2d: dx = (b - a) / NX on the unit square.
-  run.scheme = make_scheme(1.0 / o.rows, 1.0 / o.cols, o.dt);
+  run.stepper.scheme = make_scheme(1.0 / o.rows, 1.0 / o.cols, o.dt);
   run.losses.program = "heat2d-study";
   initial_snapshot(run);
 
@@ -295,10 +337,10 @@ int main(int argc, char** argv) {
   const std::string stopped = time_loop(run);
   const double loop_seconds = MPI_Wtime() - start;
   problem = stopped;
-  if (problem.empty() && !o.save.empty()) problem = save(run, o.save, run.T0, o.steps);
+  if (problem.empty() && !o.save.empty()) problem = save(run, o.save, run.stepper.T0, o.steps);
 
   const RunFigures figures =
-      figures_of(run, {loop_seconds, run.exchange_seconds, run.save_seconds});
+      figures_of(run, {loop_seconds, run.stepper.counts.exchange_seconds, run.save_seconds});
   int status = report_losses(run.losses, run.rank, process_count);
   if (!problem.empty()) status = 1;
   if (run.rank == 0) {

@@ -11,7 +11,8 @@ const char* const STUDY_USAGE =
     "usage: mpiexec -n P heat2d-study [--rows NX] [--cols NY] [--steps S] [--dt DT] [--every K]\n"
     "                   [--split strips|blocks] [--procs PXxPY] [--exchange blocking|overlap]\n"
     "                   [--save FILE.npy [--save-every K]] [--restart FILE.S.npy]\n"
-    "                   [--initial FILE.npy] [--stores auto|cached|streamed] [--json] [--help]\n"
+    "                   [--initial FILE.npy] [--stores auto|cached|streamed]\n"
+    "                   [--threads T] [--fuse K|auto] [--tile W] [--json] [--help]\n"
     "\n"
     "Solves heat2d's problem on a grid of your choosing: row 0 held at 100, the last row at 0,\n"
     "insulated side columns, 0 elsewhere at the start; spacing 1/NX and 1/NY. Every number of\n"
@@ -35,6 +36,11 @@ const char* const STUDY_USAGE =
     "  --initial FILE.npy    start from this field (float64, NX x NY) instead of heat2d's\n"
     "  --stores auto      write past the caches when the two layers outgrow them (default);\n"
     "                     cached or streamed forces one way\n"
+    "  --threads T        threads in each process (default: OMP_NUM_THREADS, else 1)\n"
+    "  --fuse K           K steps per pass over memory, and ghost zones K deep traded once a pass\n"
+    "                     (default 1); auto chooses K and the tile from the cache and the block\n"
+    "  --tile W           columns of a tile in passes of several steps, a multiple of 8 (default:\n"
+    "                     from the cache)\n"
     "  --json             the summary as one JSON object on one line\n"
     "  --help             this text\n"
     "\n"
@@ -136,9 +142,20 @@ std::string read_path(const std::string& option, const char* text, std::string& 
   return "";
 }
 
-const char* const OPTIONS_WITH_VALUES[] = {
-    "--rows",    "--cols",    "--steps", "--every", "--save-every", "--dt",    "--save",
-    "--restart", "--initial", "--procs", "--split", "--exchange",   "--stores"};
+const char* const OPTIONS_WITH_VALUES[] = {"--rows",       "--cols",    "--steps", "--every",
+                                           "--save-every", "--dt",      "--save",  "--restart",
+                                           "--initial",    "--procs",   "--split", "--exchange",
+                                           "--stores",     "--threads", "--fuse",  "--tile"};
+
+// A whole number, or `auto`.
+std::string read_int_or_auto(const std::string& option, const char* text, int& value,
+                             bool& automatic) {
+  automatic = std::strcmp(text, "auto") == 0;
+  if (automatic) return "";
+  const std::string problem = read_int(option, text, value);
+  if (problem.empty() || problem.find("out of range") != std::string::npos) return problem;
+  return "option " + option + " needs a whole number or auto, not " + quoted(text);
+}
 
 bool takes_a_value(const std::string& option) {
   for (const char* name : OPTIONS_WITH_VALUES) {
@@ -161,6 +178,9 @@ std::string read_value(const std::string& option, const char* value, StudyOption
   if (option == "--procs") return read_grid(value, o.procs);
   if (option == "--split") return read_choice(option, value, SPLITS, o.split);
   if (option == "--exchange") return read_choice(option, value, EXCHANGES, o.exchange);
+  if (option == "--threads") return o.threads_given = true, read_int(option, value, o.threads);
+  if (option == "--fuse") return read_int_or_auto(option, value, o.fuse, o.fuse_auto);
+  if (option == "--tile") return read_int(option, value, o.tile);
   return read_choice(option, value, STORES, o.stores);
 }
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "solver/block_step.hpp"
+#include "solver/advance.hpp"
 #include "solver/process_grid.hpp"
 #include "solver/stores.hpp"
 
@@ -25,12 +25,17 @@ struct StudyOptions {
   ProcessGrid procs = {0, 0};  // --procs, or 0 x 0 when not given
   Exchange exchange = Exchange::blocking;
   Stores stores = Stores::automatic;
-  bool json = false;  // the summary as one JSON object
+  int threads = 1;         // per process; unless given, OMP_NUM_THREADS where it is set
+  int fuse = 1;            // steps per pass and ghost depth
+  bool fuse_auto = false;  // --fuse auto: chosen with the tile from the cache and the block
+  int tile = 0;            // columns of a tile in passes of several steps; 0 for auto
+  bool json = false;       // the summary as one JSON object
   bool help = false;
   // Which of these the command line gave: a restart or a starting field supplies the others.
   bool rows_given = false;
   bool cols_given = false;
   bool dt_given = false;
+  bool threads_given = false;
 };
 
 // The usage text printed by --help.

@@ -27,20 +27,49 @@ std::string saved(const RunFigures& f) {
          format("%.3g", f.save_seconds) + " s (slowest process)\n";
 }
 
+// Each thread's share of the cells rank 0 computed, separated by `separator`.
+std::string shares(const RunFigures& f, const char* separator) {
+  long long total = 0;
+  for (long long cells : f.thread_cells) total += cells;
+  std::string text;
+  for (long long cells : f.thread_cells) {
+    if (!text.empty()) text += separator;
+    text += format("%.4g", total > 0 ? static_cast<double>(cells) / total : 0.0);
+  }
+  return text;
+}
+
+// "1 thread" or "2 threads per process, shares 0.5 / 0.5 of rank 0's cells".
+std::string threads_text(const RunFigures& f) {
+  if (f.threads == 1) return "1 thread per process";
+  return count_of(f.threads, "thread", "threads") + " per process, shares " + shares(f, " / ") +
+         " of rank 0's cells";
+}
+
+// "one step a pass" or "8 steps a pass over tiles of 512 columns".
+std::string passes_text(const RunFigures& f) {
+  if (f.fuse == 1) return "one step a pass, ghost cells one deep";
+  return std::to_string(f.fuse) + " steps a pass over tiles of " + std::to_string(f.tile) +
+         " columns, ghost zones " + std::to_string(f.fuse) + " deep";
+}
+
 std::string json_summary(const RunFigures& f, double final_time, double per_step, double updates) {
-  char text[1024];
+  char text[2048];
   std::snprintf(text, sizeof text,
                 "{\"rows\": %d, \"cols\": %d, \"processes\": %d, \"split\": \"%s\", "
                 "\"procs\": [%d, %d], \"exchange\": \"%s\", \"first_step\": %d, \"steps\": %d, "
                 "\"dt\": %.17g, \"final_time\": %.17g, \"wall_seconds\": %.6g, "
                 "\"seconds_per_step\": %.6g, \"cell_updates_per_second\": %.6g, "
                 "\"exchange_share\": %.6g, \"bytes_per_step\": %lld, \"stores\": \"%s\", "
-                "\"fields_saved\": %d, \"save_seconds\": %.6g, \"max_error\": %s}\n",
+                "\"fields_saved\": %d, \"save_seconds\": %.6g, \"max_error\": %s, "
+                "\"threads\": %d, \"thread_shares\": [%s], \"fuse\": %d, \"tile\": %d, "
+                "\"messages_per_step\": %.6g}\n",
                 f.rows, f.cols, f.processes, f.split.c_str(), f.procs[0], f.procs[1],
                 f.exchange.c_str(), f.first_step, f.steps, f.dt, final_time, f.wall_seconds,
                 per_step, updates, f.exchange_share, f.bytes_per_step,
                 f.streamed ? "streamed" : "cached", f.fields_saved, f.save_seconds,
-                f.exact ? format("%.6g", f.max_error).c_str() : "null");
+                f.exact ? format("%.6g", f.max_error).c_str() : "null", f.threads,
+                shares(f, ", ").c_str(), f.fuse, f.tile, f.messages_per_step);
   return text;
 }
 
@@ -59,7 +88,9 @@ std::string text_summary(const RunFigures& f, double final_time, double per_step
          " s\n" + "  cell updates        " + format("%.6g", updates) + " per second\n" +
          "  exchange            " + format("%.1f", 100.0 * f.exchange_share) + " % of the time, " +
          f.exchange + " (largest share of any process)\n" + "  bytes sent          " +
-         std::to_string(f.bytes_per_step) + " per step (most of any process)\n" +
+         std::to_string(f.bytes_per_step) + " per step (most of any process), in " +
+         format("%.3g", f.messages_per_step) + " messages\n" + "  threads             " +
+         threads_text(f) + "\n" + "  passes              " + passes_text(f) + "\n" +
          "  stores              " + stores + "\n" + saved(f) + "  largest difference  " + error +
          "\n";
 }

@@ -19,10 +19,15 @@ struct RunFigures {
   long long bytes_per_step = 0;  // sent to neighbours, most of any process
   int fields_saved = 0;          // --save and --save-every files written
   double save_seconds = 0.0;     // writing them, slowest process
-  bool streamed = false;         // whether the update wrote past the caches
-  std::string cache;             // the last-level cache size and where it was learnt
-  bool exact = true;             // whether the exact solution applies (heat2d's starting field)
-  double max_error = 0.0;        // largest difference from the exact solution at steps * dt
+  double messages_per_step = 0.0;       // sent to neighbours, most of any process, over a pass
+  int threads = 1;                      // in each process
+  std::vector<long long> thread_cells;  // cells computed by each thread of rank 0
+  int fuse = 1;                         // steps per pass and ghost depth
+  int tile = 0;                         // columns of a tile in passes of several steps; 0 for none
+  bool streamed = false;                // whether the update wrote past the caches
+  std::string cache;                    // the last-level cache size and where it was learnt
+  bool exact = true;       // whether the exact solution applies (heat2d's starting field)
+  double max_error = 0.0;  // largest difference from the exact solution at steps * dt
 };
 
 // What one process measured of its time loop.

@@ -12,10 +12,12 @@
 #include "bits.hpp"
 #include "common/allocate_field.hpp"
 #include "driver/initial_field.hpp"
-#include "solver/block_step.hpp"
+#include "solver/advance.hpp"
 #include "solver/cache_size.hpp"
 #include "solver/stores.hpp"
 #include "solver/swap_layers.hpp"
+#include "solver/tiled_pass.hpp"
+#include "solver/update_region.hpp"
 #include "solver/update_span.hpp"
 
 namespace {
@@ -47,16 +49,6 @@ double strip_cell(double** T0, int i, int j, int sizeX, int sizeY, const double*
   if (j == 0) return T0[i][1];
   if (j == sizeY - 1) return T0[i][sizeY - 2];
   return formula(up[j], T0[i][j], down[j], T0[i][j - 1], T0[i][j + 1], DX, DY, SMALL_DT);
-}
-
-// A block cell by cell: held rows copy themselves, insulated side cells their inner neighbour, and
-// every other cell takes its four neighbours, the ghost ring included.
-double block_cell(double** T0, int i, int j, const Block& b) {
-  if ((i == 0 && b.top_held) || (i == b.rows() - 1 && b.bottom_held)) return T0[i][j];
-  if (j == 0 && b.left_side) return T0[i][1];
-  if (j == b.cols() - 1 && b.right_side) return T0[i][b.cols() - 2];
-  return formula(T0[i - 1][j], T0[i][j], T0[i + 1][j], T0[i][j - 1], T0[i][j + 1], DX, DY,
-                 SMALL_DT);
 }
 
 void randomise(double** T, int first_row, int last_row, int first_col, int last_col,
@@ -138,39 +130,85 @@ TEST(Compute, MatchesTheCellByCellSchemeOnRandomStripsInEveryPosition) {
   }
 }
 
-// Random blocks in every one of the sixteen positions a block can take against the grid's edges,
-// ghost ring included; the block has no neighbours to trade with, so block_step only updates.
-TEST(BlockStep, MatchesTheCellByCellSchemeInEveryPosition) {
-  std::mt19937_64 generator(12);
-  const int shapes[][2] = {{2, 2}, {2, 9}, {3, 3}, {6, 8}, {5, 37}, {33, 64}};
-  const int alone[SIDES] = {MPI_PROC_NULL, MPI_PROC_NULL, MPI_PROC_NULL, MPI_PROC_NULL};
+// The whole grid advanced one step cell by cell: the first and last rows held, the side columns
+// copying their inner neighbour, every other cell taking its four neighbours.
+std::vector<double> grid_step(const std::vector<double>& G, int NX, int NY) {
+  std::vector<double> next = G;
+  for (int i = 1; i < NX - 1; ++i) {
+    const double* row = &G[i * NY];
+    next[i * NY] = row[1];
+    next[i * NY + NY - 1] = row[NY - 2];
+    for (int j = 1; j < NY - 1; ++j) {
+      next[i * NY + j] =
+          formula(row[j - NY], row[j], row[j + NY], row[j - 1], row[j + 1], DX, DY, SMALL_DT);
+    }
+  }
+  return next;
+}
+
+// Every block of a process grid, given the field around it `steps` cells deep where it faces a
+// neighbour, advanced `steps` steps in one pass, with one thread and with three, tiles narrow and
+// wide, single steps cached and streamed: every cell of the block gets the bits of the grid
+// advanced step by step. The grids put blocks exactly `steps` rows or columns deep beside others,
+// so that ghost zones reach the grid's held rows and insulated columns.
+TEST(Passes, EveryBlockOfEveryProcessGridMatchesTheGridSteppedCellByCell) {
+  std::mt19937_64 generator(21);
+  std::uniform_real_distribution<double> temperature(-50.0, 150.0);
   const Scheme scheme = make_scheme(DX, DY, SMALL_DT);
-  for (const auto& shape : shapes) {
-    double** T0 = allocate_block(shape[0], shape[1]);
-    double** T1 = allocate_block(shape[0], shape[1]);
-    randomise(T0, -1, shape[0], -1, shape[1], generator);
-    Halo halo = make_halo(MPI_COMM_NULL, alone, shape[0], shape[1]);
-    with_both_stores([&](const char* stores) {
-      for (int edges = 0; edges < 16; ++edges) {
-        Block b;
-        b.row_end = shape[0];
-        b.col_end = shape[1];
-        b.top_held = edges & 1;
-        b.bottom_held = edges & 2;
-        b.left_side = edges & 4;
-        b.right_side = edges & 8;
-        double seconds = 0.0;
-        block_step(T0, T1, b, scheme, halo, Exchange::blocking, seconds);
-        for (int i = 0; i < b.rows(); ++i) {
-          for (int j = 0; j < b.cols(); ++j) {
-            ASSERT_EQ(bits(T1[i][j]), bits(block_cell(T0, i, j, b)))
-                << stores << " " << b.rows() << "x" << b.cols() << " edges " << edges << " cell "
-                << i << "," << j;
+  for (int steps : {1, 2, 3, 5, 9}) {
+    for (const ProcessGrid grid : {ProcessGrid{1, 1}, ProcessGrid{3, 1}, ProcessGrid{1, 3},
+                                   ProcessGrid{3, 3}, ProcessGrid{2, 4}}) {
+      const int deep = std::max(2, steps);
+      const int NX = std::max(3, deep * grid.rows + steps % 2);
+      const int NY = std::max(3, deep * grid.cols + 1 + (grid.cols == 1 ? 40 : 0));
+      std::vector<double> G(NX * NY);
+      for (double& value : G) value = temperature(generator);
+      std::vector<double> expected = G;
+      for (int k = 0; k < steps; ++k) expected = grid_step(expected, NX, NY);
+      for (int p = 0; p < grid.rows * grid.cols; ++p) {
+        const Block b = block_of(NX, NY, grid, p / grid.cols, p % grid.cols);
+        for (int threads : {1, 3}) {
+          for (int tile : {16, 512}) {
+            for (Stores stores : {Stores::cached, Stores::streamed}) {
+              if (steps > 1 && stores == Stores::streamed) continue;
+              set_stores(stores);
+              Stepper s;
+              s.block = b;
+              s.scheme = scheme;
+              s.fuse = steps;
+              s.tile_width = tile;
+              s.team.threads = threads;
+              s.stream = streams_layers(b.rows(), b.cols());
+              const int none[SIDES] = {MPI_PROC_NULL, MPI_PROC_NULL, MPI_PROC_NULL, MPI_PROC_NULL};
+              s.halo = make_halo(MPI_COMM_NULL, none, {b.rows(), b.cols(), steps});
+              ASSERT_TRUE(allocate_layers(s));
+              const Region reach = level_region(b, steps, 0);
+              for (int i = reach.row_begin; i < reach.row_end; ++i) {
+                for (int j = reach.col_begin; j < reach.col_end; ++j) {
+                  s.T0[i][j] = G[(b.row_begin + i) * NY + b.col_begin + j];
+                }
+              }
+              // Without neighbours there is no trade: the ghost zones already hold their cells.
+              advance(s, steps);
+              double** result = s.T0;
+              for (int i = 0; i < b.rows(); ++i) {
+                for (int j = 0; j < b.cols(); ++j) {
+                  ASSERT_EQ(bits(result[i][j]),
+                            bits(expected[(b.row_begin + i) * NY + b.col_begin + j]))
+                      << steps << " steps, " << grid.rows << "x" << grid.cols << " block " << p
+                      << ", " << threads << " threads, tile " << tile << ", cell " << i << "," << j;
+                }
+              }
+              long long cells = 0;
+              for (long long c : s.team.cells) cells += c;
+              EXPECT_GE(cells, 1LL * steps * b.rows() * b.cols());
+            }
           }
         }
       }
-    });
+    }
   }
+  set_stores(Stores::automatic);
 }
 
 // The spans the overlapped exchange updates apart (inner columns first, the ends after the wait),
@@ -182,34 +220,31 @@ TEST(UpdateSpan, GivesTheSchemeBitsOnEverySpanAndWritesNothingElse) {
   constexpr double UNTOUCHED = -1.0e300;
   int streamed = 0;
   for (int width : {2, 7, 8, 9, 11, 12, 64, 1001}) {
-    double** T = allocate_block(3, width + 4);
+    double** T = allocate_block({3, width + 4, 1}, 0);
     randomise(T, -1, 2, -1, width + 4, generator);
     for (int offset : {0, 1, 4}) {  // 4: 32-byte aligned but not on a cache line
       double* out = T[2] + offset;
-      double* up = T[-1] + 1;
-      double* centre = T[0] + 1;
-      double* down = T[1] + 1;
+      const RowSet row = {out, T[-1] + 1, T[0] + 1, T[1] + 1};
       for (int begin : {0, 4, 8}) {
         for (int end : {width, (width - 1) / 4 * 4, width - 1}) {
           for (int sides = 0; sides < 4; ++sides) {
-            const bool left = sides & 1;
-            const bool right = sides & 2;
-            if (begin >= end) continue;
+            const Span span = {begin, end, (sides & 1) != 0, (sides & 2) != 0};
+            if (begin + 1 >= end) continue;
             std::fill(out, out + width, UNTOUCHED);
-            if (stream_span(out, up, centre, down, begin, end, width, left, right, s.rx, s.ry)) {
+            if (stream_span(row, span, s)) {
               finish_streaming();
               ++streamed;
             } else {
-              cached_span(out, up, centre, down, begin, end, width, left, right, s.rx, s.ry);
+              cached_span(row, span, s);
             }
             for (int j = 0; j < width; ++j) {
               double expected = UNTOUCHED;
               if (j >= begin && j < end) {
-                expected = j == 0 && left ? centre[1]
-                           : j == width - 1 && right
-                               ? centre[width - 2]
-                               : formula(up[j], centre[j], down[j], centre[j - 1], centre[j + 1],
-                                         DX, DY, SMALL_DT);
+                expected = j == begin && span.left_side ? row.centre[j + 1]
+                           : j == end - 1 && span.right_side
+                               ? row.centre[j - 1]
+                               : formula(row.up[j], row.centre[j], row.down[j], row.centre[j - 1],
+                                         row.centre[j + 1], DX, DY, SMALL_DT);
               }
               ASSERT_EQ(bits(out[j]), bits(expected))
                   << width << " offset " << offset << " span " << begin << ".." << end << " sides "

@@ -1,0 +1,137 @@
+// Several steps of a block in one pass over memory: tiles of columns, each advanced through every
+// step of the pass while its rows are in the cache.
+#include "solver/tiled_pass.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "solver/update_block_row.hpp"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+namespace {
+
+// Columns a tile's edges move left at every step: a cache line, so that spans start on one.
+constexpr int SKEW = 8;
+
+struct Pass {
+  double** layer[2];
+  const Block& block;
+  const Scheme& scheme;
+  int steps;
+  std::vector<Region> levels;  // the cells of each step, from 1
+  std::vector<int> bounds;     // tile t's columns at step 1 start at bounds[t]
+  int first_position;          // of the wavefront, the row of step 1
+  int last_position;
+};
+
+int tiles(const Pass& pass) {
+  return static_cast<int>(pass.bounds.size());
+}
+
+// Tiles of about `width` columns at the middle step of the pass, their edges on cache lines.
+std::vector<int> tile_bounds(const Region& first, int steps, int width) {
+  const int span = first.cols() + SKEW * (steps - 1) / 2;
+  const int count = std::max(1, (span + width / 2) / width);
+  std::vector<int> bounds = {first.col_begin};
+  for (int t = 1; t < count; ++t) {
+    const int edge = first.col_begin + SKEW * (steps - 1) / 2 + t * span / count;
+    bounds.push_back(edge / SKEW * SKEW);
+  }
+  return bounds;
+}
+
+// Tile t's columns at `level`: the first tile reaches the region's first column and the last its
+// last, whatever the skew.
+void tile_columns(const Pass& pass, int t, int level, int& begin, int& end) {
+  const Region& region = pass.levels[level];
+  const int shift = SKEW * (level - 1);
+  begin = t == 0 ? region.col_begin : std::max(region.col_begin, pass.bounds[t] - shift);
+  end =
+      t + 1 == tiles(pass) ? region.col_end : std::min(region.col_end, pass.bounds[t + 1] - shift);
+}
+
+void pause() {
+#if defined(__x86_64__)
+  _mm_pause();
+#endif
+}
+
+// Spins briefly, then yields: on an oversubscribed machine the tile being waited for may need
+// this very core.
+void wait_for(const std::atomic<int>& done, int needed) {
+  for (int spins = 0; done.load(std::memory_order_acquire) < needed; ++spins) {
+    if (spins < 256) {
+      pause();
+    } else {
+      std::this_thread::yield();
+    }
+  }
+}
+
+// Tile t, position by position; `before` counts the positions the tile to its left has finished
+// (null for the first tile). Returns the cells computed.
+#if defined(__x86_64__) && defined(__GNUC__) && defined(__ELF__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+long long
+run_tile(const Pass& pass, int t, const std::atomic<int>* before, std::atomic<int>& done) {
+  long long cells = 0;
+  for (int s = pass.first_position; s <= pass.last_position; ++s) {
+    const int finished = s - pass.first_position;
+    if (before != nullptr) wait_for(*before, finished + 1);
+    for (int level = 1; level <= pass.steps; ++level) {
+      const int i = s - (level - 1);
+      const Region& region = pass.levels[level];
+      if (i < region.row_begin || i >= region.row_end) continue;
+      int begin = 0;
+      int end = 0;
+      tile_columns(pass, t, level, begin, end);
+      if (begin >= end) continue;
+      update_block_row<false>(pass.layer[(level - 1) % 2], pass.layer[level % 2], pass.block, i,
+                              begin, end, pass.scheme);
+      cells += end - begin;
+    }
+    done.store(finished + 1, std::memory_order_release);
+  }
+  return cells;
+}
+
+}  // namespace
+
+Region level_region(const Block& block, int steps, int level) {
+  const int reach = steps - level;
+  return {block.top_held ? 0 : -reach, block.rows() + (block.bottom_held ? 0 : reach),
+          block.left_side ? 0 : -reach, block.cols() + (block.right_side ? 0 : reach)};
+}
+
+void tiled_pass(double** const (&layer)[2], const Block& block, const Scheme& scheme,
+                const Tiling& tiling, Team& team) {
+  Pass pass{{layer[0], layer[1]}, block, scheme, tiling.steps, {Region{}}, {}, 0, 0};
+  for (int level = 1; level <= tiling.steps; ++level) {
+    pass.levels.push_back(level_region(block, tiling.steps, level));
+  }
+  pass.bounds = tile_bounds(pass.levels[1], tiling.steps, tiling.width);
+  pass.first_position = pass.levels[1].row_begin;
+  pass.last_position = pass.levels[1].row_end - 1 + tiling.steps - 1;
+
+  const int count = tiles(pass);
+  std::unique_ptr<std::atomic<int>[]> done(new std::atomic<int>[count]);
+  for (int t = 0; t < count; ++t) done[t].store(0, std::memory_order_relaxed);
+    // Each tile waits only for the one before it, which another thread has taken earlier in turn,
+    // so the threads never wait on each other in a circle.
+#pragma omp parallel num_threads(team.threads) if (team.threads > 1)
+  {
+    const int thread = thread_number();
+    long long cells = 0;
+    for (int t = thread; t < count; t += team_size()) {
+      cells += run_tile(pass, t, t == 0 ? nullptr : &done[t - 1], done[t]);
+    }
+    team.cells[thread] += cells;
+  }
+}

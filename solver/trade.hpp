@@ -1,0 +1,27 @@
+// Blocking trades of edges between neighbouring processes, in an order that cannot deadlock.
+#pragma once
+
+#include <mpi.h>
+
+enum Side { TOP, BOTTOM, LEFT, RIGHT, SIDES };
+
+constexpr Side OPPOSITE[SIDES] = {BOTTOM, TOP, RIGHT, LEFT};
+
+// Every edge travels down, then up, then right, then left: the side each one is sent to.
+constexpr Side SEND_ORDER[SIDES] = {BOTTOM, TOP, RIGHT, LEFT};
+
+// What goes to, and comes from, the process beyond one side (MPI_PROC_NULL where there is none):
+// `count` items of `type` from `outgoing`, and as many into `incoming`.
+struct Trade {
+  int neighbour = MPI_PROC_NULL;
+  const void* outgoing = nullptr;
+  void* incoming = nullptr;
+  int count = 0;
+  MPI_Datatype type = MPI_DOUBLE;
+};
+
+// For each side in SEND_ORDER, a send to the neighbour beyond it, then a receive from the one
+// beyond the opposite side; sides without a neighbour make no call. A blocking send may wait for
+// its receive: in each direction the last process in line sends nothing and receives at once,
+// which releases the one before it, and so on back along the line, so the order completes.
+void trade_in_order(const Trade (&trades)[SIDES], int tag, MPI_Comm comm);
