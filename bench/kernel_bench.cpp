@@ -1,26 +1,44 @@
-// One time step of a one-process heat2d-study run (the update of its one block, no snapshot)
-// against the fastest plain copy of a layer of the same size: a vectorised loop, memcpy and
-// streamed stores, each on the step's own layers (whose large rows are staggered within the page)
-// and on layers of rows allocated plainly one after another, since either layout may suit a copy
-// better. All seven are measured in turn in every round, so that the machine's drift affects them
-// alike. Prints the medians as a table.
+// Steps of a one-process heat2d-study run against the fastest plain copy of a layer of the same
+// size (a vectorised loop, memcpy and streamed stores, each on the step's own layers and on rows
+// allocated plainly one after another), for passes of K steps over tiles, and against the same
+// update on a field small enough to stay in the core's own cache. Every kind is measured in turn in
+// every round, so that the machine's drift affects them alike; prints the medians as a table.
 //
-// Usage: kernel_bench [ROUNDS] [N...]    (default: 21 rounds, N = 1024 4096)
+// Usage: kernel_bench [--rounds R] [--sizes N,...] [--fuse K,...] [--tile W] [--threads T]
+//        (default: 15 rounds, N = 1024,4096, K = 1,2,4,8,16,32, the tile from the cache, 1 thread)
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <functional>
 #include <new>
 #include <random>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "common/allocate_field.hpp"
 #include "copies.hpp"
 #include "solver/advance.hpp"
+#include "solver/cache_size.hpp"
+#include "solver/pass_plan.hpp"
 #include "solver/stores.hpp"
 
 namespace {
+
+// Steps in every measurement: a multiple of every K measured.
+constexpr int STEPS = 32;
+
+struct Settings {
+  int rounds = 15;
+  std::vector<int> sizes = {1024, 4096};
+  std::vector<int> fuses = {1, 2, 4, 8, 16, 32};
+  int tile = 0;
+  int threads = 1;
+};
 
 double seconds(const std::function<void()>& work) {
   const auto start = std::chrono::steady_clock::now();
@@ -40,60 +58,130 @@ double** plain_field(int n) {
   return field;
 }
 
-void measure(int n, int rounds) {
-  const ProcessGrid one = {1, 1};
-  Stepper stepper;
-  stepper.block = block_of(n, n, one, 0, 0);
+// A one-process block of rows x cols at a stable time step, its field random.
+Stepper stepper_for(int rows, int cols, int fuse, const Settings& settings) {
+  Stepper s;
+  s.block = block_of(rows, cols, {1, 1}, 0, 0);
   const int alone[SIDES] = {MPI_PROC_NULL, MPI_PROC_NULL, MPI_PROC_NULL, MPI_PROC_NULL};
-  stepper.halo = make_halo(MPI_COMM_NULL, alone, {n, n, 1});
-  stepper.stream = streams_layers(n, n);
-  allocate_layers(stepper);
-  double** T0 = stepper.T0;
-  double** T1 = stepper.T1;
-  double** P0 = plain_field(n);
-  double** P1 = plain_field(n);
+  s.halo = make_halo(MPI_COMM_NULL, alone, {rows, cols, fuse});
+  s.fuse = fuse;
+  s.team.threads = settings.threads;
+  s.tile_width =
+      settings.tile > 0
+          ? settings.tile
+          : plan_passes(s.block, {1, 1}, fuse, settings.threads, cache_size(2).bytes).tile;
+  s.stream = streams_layers(rows, cols);
+  if (!allocate_layers(s)) {
+    std::fprintf(stderr, "kernel_bench: %d x %d does not fit in memory\n", rows, cols);
+    std::exit(1);
+  }
   std::mt19937_64 generator(7);
   std::uniform_real_distribution<double> temperature(0.0, 100.0);
-  for (int i = 0; i < n; ++i) {
-    std::generate(T0[i], T0[i] + n, [&] { return temperature(generator); });
-    std::copy(T0[i], T0[i] + n, P0[i]);
+  for (int i = 0; i < rows; ++i) {
+    std::generate(s.T0[i], s.T0[i] + cols, [&] { return temperature(generator); });
   }
-  const double h = 1.0 / n;
-  stepper.scheme = make_scheme(h, h, 0.2 * h * h);
+  const double h = 1.0 / std::max(rows, cols);
+  s.scheme = make_scheme(h, h, 0.2 * h * h);
+  return s;
+}
 
-  constexpr int KINDS = 7;
-  const std::function<void()> work[KINDS] = {
-      [&] { advance(stepper, 1); },         [&] { copy_loop(T0, T1, n, n); },
-      [&] { copy_memcpy(T0, T1, n, n); },   [&] { copy_streaming(T0, T1, n, n); },
-      [&] { copy_loop(P0, P1, n, n); },     [&] { copy_memcpy(P0, P1, n, n); },
-      [&] { copy_streaming(P0, P1, n, n); }};
-  std::vector<double> times[KINDS];
-  for (auto& w : work) w();  // first touch of every page
-  for (int r = 0; r < rounds; ++r) {
-    for (int k = 0; k < KINDS; ++k) times[k].push_back(seconds(work[k]));
+// The processor's nominal clock, from the kernel's description, for cycles per cell; 0 where it
+// gives none. A VM reports the host's nominal rate, not the boosted one.
+double nominal_hz() {
+  std::ifstream cpuinfo("/proc/cpuinfo");
+  std::string line;
+  while (std::getline(cpuinfo, line)) {
+    double mhz = 0.0;
+    if (std::sscanf(line.c_str(), "cpu MHz : %lf", &mhz) == 1 ||
+        std::sscanf(line.c_str(), "cpu MHz\t: %lf", &mhz) == 1) {
+      return mhz * 1e6;
+    }
   }
-  double medians[KINDS];
-  for (int k = 0; k < KINDS; ++k) medians[k] = median(times[k]);
-  const double floor = *std::min_element(medians + 1, medians + KINDS);
-  std::printf("%5dx%-5d", n, n);
-  for (double m : medians) std::printf(" %8.3f", m * 1e3);
-  std::printf(" %7.3f\n", medians[0] / floor);
+  return 0.0;
+}
+
+// The update of a field that fits the core's own cache (two layers in half of L2), K = 1: how fast
+// the update runs where memory does not matter. Returns seconds per cell.
+double in_cache_seconds_per_cell(const Settings& settings) {
+  const double l2 = cache_size(2).bytes;
+  const int side = std::max(64, static_cast<int>(std::sqrt(l2 / 2.0 / 16.0)) / 8 * 8);
+  Stepper s = stepper_for(side, side, 1, settings);
+  std::vector<double> times;
+  advance(s, STEPS);
+  for (int r = 0; r < settings.rounds; ++r) {
+    times.push_back(seconds([&] { advance(s, 64 * STEPS); }));
+  }
+  std::printf("in the cache: %d x %d (two layers %.0f KiB, L2 %.0f KiB from %s)\n", side, side,
+              2.0 * side * side * 8 / 1024, l2 / 1024, cache_size(2).source);
+  return median(times) / (64.0 * STEPS * side * side);
+}
+
+void measure(int n, const Settings& settings, double in_cache, double hz) {
+  std::vector<Stepper> steppers;
+  for (int fuse : settings.fuses) steppers.push_back(stepper_for(n, n, fuse, settings));
+  double** P0 = plain_field(n);
+  double** P1 = plain_field(n);
+  double** T0 = steppers[0].T0;
+  double** T1 = steppers[0].T1;
+  for (int i = 0; i < n; ++i) std::copy(T0[i], T0[i] + n, P0[i]);
+
+  std::vector<std::function<void()>> work = {
+      [&] { copy_loop(T0, T1, n, n); },      [&] { copy_memcpy(T0, T1, n, n); },
+      [&] { copy_streaming(T0, T1, n, n); }, [&] { copy_loop(P0, P1, n, n); },
+      [&] { copy_memcpy(P0, P1, n, n); },    [&] { copy_streaming(P0, P1, n, n); }};
+  const std::size_t copies = work.size();
+  for (Stepper& s : steppers) work.push_back([&s] { advance(s, STEPS); });
+  std::vector<std::vector<double>> times(work.size());
+  for (auto& w : work) w();  // first touch of every page
+  for (int r = 0; r < settings.rounds; ++r) {
+    for (std::size_t k = 0; k < work.size(); ++k) times[k].push_back(seconds(work[k]));
+  }
+  double copy = 1e300;
+  for (std::size_t k = 0; k < copies; ++k) copy = std::min(copy, median(times[k]));
+  const double cells = static_cast<double>(n) * n;
+  std::printf("%5dx%-5d copy %8.3f ms\n", n, n, copy * 1e3);
+  for (std::size_t f = 0; f < steppers.size(); ++f) {
+    const double step = median(times[copies + f]) / STEPS;
+    std::printf(
+        "%11s K = %2d  tile %5d  %8.3f ms  %6.3f x copy  %6.3f ns/cell  %5.2f cycles/cell"
+        "  %5.2f x in cache\n",
+        "", settings.fuses[f], steppers[f].fuse > 1 ? steppers[f].tile_width : 0, step * 1e3,
+        step / copy, step / cells * 1e9, step / cells * hz, step / cells / in_cache);
+  }
+}
+
+std::vector<int> numbers(const char* text) {
+  std::vector<int> values;
+  std::stringstream list(text);
+  std::string item;
+  while (std::getline(list, item, ',')) values.push_back(std::atoi(item.c_str()));
+  return values;
+}
+
+Settings read_settings(int argc, char** argv) {
+  Settings s;
+  for (int k = 1; k + 1 < argc; k += 2) {
+    const std::string option = argv[k];
+    if (option == "--rounds") s.rounds = std::atoi(argv[k + 1]);
+    if (option == "--sizes") s.sizes = numbers(argv[k + 1]);
+    if (option == "--fuse") s.fuses = numbers(argv[k + 1]);
+    if (option == "--tile") s.tile = std::atoi(argv[k + 1]);
+    if (option == "--threads") s.threads = std::atoi(argv[k + 1]);
+  }
+  return s;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int rounds = argc > 1 ? std::atoi(argv[1]) : 21;
-  std::vector<int> sizes;
-  for (int k = 2; k < argc; ++k) sizes.push_back(std::atoi(argv[k]));
-  if (sizes.empty()) sizes = {1024, 4096};
+  const Settings settings = read_settings(argc, argv);
+  const double hz = nominal_hz();
   std::printf(
-      "One step of a one-process run against plain copies of a layer, median of %d alternating "
-      "rounds, ms (ratio: step / fastest copy; target <= 1.10 at 4096)\n",
-      rounds);
-  std::printf("%-11s %8s %26s %26s %7s\n", "", "", "copies, step's layers", "copies, plain rows",
-              "");
-  std::printf("%-11s %8s %8s %8s %8s %8s %8s %8s %7s\n", "cells", "step", "loop", "memcpy",
-              "stream", "loop", "memcpy", "stream", "ratio");
-  for (int n : sizes) measure(n, rounds);
+      "Steps of a one-process run, %d thread%s, against the fastest plain copy of a layer "
+      "and the same update in the cache; median of %d alternating rounds (targets at "
+      "4096: best K <= 0.6 x copy, <= 1.1 x in cache); cycles at the nominal %.2f GHz\n",
+      settings.threads, settings.threads == 1 ? "" : "s", settings.rounds, hz / 1e9);
+  const double in_cache = in_cache_seconds_per_cell(settings);
+  std::printf("in the cache: %.3f ns/cell, %.2f cycles/cell\n", in_cache * 1e9, in_cache * hz);
+  for (int n : settings.sizes) measure(n, settings, in_cache, hz);
 }

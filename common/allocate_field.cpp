@@ -5,10 +5,15 @@
 #include <cmath>
 #include <new>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace {
 
 constexpr std::ptrdiff_t LINE_DOUBLES = ROW_ALIGNMENT / sizeof(double);
 constexpr std::size_t PAGE_BYTES = 4096;
+constexpr std::size_t HUGE_PAGE_BYTES = 2 << 20;
 
 // Rows of a large field start at staggered offsets within a memory page (by a cache line more
 // each, in a cycle of 61), so that a row of one layer and the same row of the other, which the
@@ -57,11 +62,28 @@ std::ptrdiff_t row_stride(const BlockShape& shape) {
   return (lines | 1) * LINE_DOUBLES;
 }
 
+// Cells in huge pages where the kernel has them: passes of several steps touch a few dozen rows at
+// a time, each on pages of its own, and with 4 KiB pages their translations would not all fit
+// the processor's first-level table. Asked for (the kernel may keep its small pages), and only for
+// layers of several huge pages, where the rounding up wastes little.
+double* allocate_cells(std::size_t doubles) {
+  const std::size_t bytes = doubles * sizeof(double);
+  if (bytes < 8 * HUGE_PAGE_BYTES) return new (std::align_val_t{PAGE_BYTES}) double[doubles];
+  const std::size_t rounded = (bytes + HUGE_PAGE_BYTES - 1) / HUGE_PAGE_BYTES * HUGE_PAGE_BYTES;
+  double* cells = new (std::align_val_t{HUGE_PAGE_BYTES}) double[rounded / sizeof(double)];
+#if defined(MADV_HUGEPAGE)
+  madvise(cells, rounded, MADV_HUGEPAGE);
+#endif
+  return cells;
+}
+
+// A line before the first row and after the last, so that the update may read whole vectors a
+// little beyond any row.
 double** allocate_block(const BlockShape& shape, int layer) {
   const std::ptrdiff_t stride = row_stride(shape);
   const int count = shape.rows + 2 * shape.ghost;
-  const std::size_t offset = layer == 0 ? 0 : PAGE_BYTES / 2 / sizeof(double);
-  double* cells = new (std::align_val_t{PAGE_BYTES}) double[offset + count * stride];
+  const std::size_t offset = LINE_DOUBLES + (layer == 0 ? 0 : PAGE_BYTES / 2 / sizeof(double));
+  double* cells = allocate_cells(offset + count * stride + LINE_DOUBLES);
   double** rows = new double*[count];
   for (int i = 0; i < count; ++i) rows[i] = cells + offset + i * stride + lead(shape);
   return rows + shape.ghost;
@@ -69,5 +91,5 @@ double** allocate_block(const BlockShape& shape, int layer) {
 
 double block_bytes(const BlockShape& shape) {
   const double count = shape.rows + 2.0 * shape.ghost;
-  return count * (row_stride(shape) * sizeof(double) + sizeof(double*)) + PAGE_BYTES;
+  return count * (row_stride(shape) * sizeof(double) + sizeof(double*)) + 2 * HUGE_PAGE_BYTES;
 }

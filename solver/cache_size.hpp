@@ -1,4 +1,4 @@
-// The size of the last-level cache that one core of this processor can use.
+// The sizes of the caches that one core of this processor can use.
 #pragma once
 
 // Where a size was learnt: "CPUID" (the processor's cache description, x86-64), "sysfs" (the
@@ -15,10 +15,17 @@ struct CacheSize {
 // complex on current server processors.
 CacheSize last_level_cache();
 
-// The last-level data or unified cache named by CPUID's deterministic cache leaves (leaf 4 on
+// Cache levels are counted from 1, the core's own; LAST_LEVEL asks for the highest there is.
+constexpr int LAST_LEVEL = 0;
+
+// The data or unified cache of `level` the calling core uses, as above, from CPUID or sysfs, or
+// else an assumed size (32 MiB for the last level, 512 KiB for L2).
+CacheSize cache_size(int level);
+
+// The data or unified cache of `level` named by CPUID's deterministic cache leaves (leaf 4 on
 // Intel, 0x8000001D on AMD and Hygon), or 0 where the processor does not describe its caches that
 // way.
-double cpuid_last_level_cache_bytes();
+double cpuid_cache_bytes(int level);
 
-// The highest-level data or unified cache of cpu0 in sysfs, or 0 where the kernel does not say.
-double sysfs_last_level_cache_bytes();
+// The data or unified cache of `level` of cpu0 in sysfs, or 0 where the kernel does not say.
+double sysfs_cache_bytes(int level);

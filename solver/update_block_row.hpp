@@ -5,6 +5,7 @@
 
 #include "solver/process_grid.hpp"
 #include "solver/update_span.hpp"
+#include "solver/wide_span.hpp"
 
 // Columns [begin, end) of the block's row i (a ghost row too) in T1 from T0: a held row of the grid
 // copies itself, the grid's insulated side columns copy their inner neighbour, and every other
@@ -18,6 +19,8 @@ __attribute__((always_inline)) inline void update_block_row(double** T0, double*
     std::copy(T0[i] + begin, T0[i] + end, T1[i] + begin);
     return;
   }
-  update_span<Stream>({T1[i], T0[i - 1], T0[i], T0[i + 1]},
-                      {begin, end, block.first_column(begin), block.last_column(end - 1)}, scheme);
+  const RowSet row = {T1[i], T0[i - 1], T0[i], T0[i + 1]};
+  const Span span = {begin, end, block.first_column(begin), block.last_column(end - 1)};
+  if (!Stream && wide_span(row, span, scheme)) return;
+  update_span<Stream>(row, span, scheme);
 }

@@ -6,19 +6,23 @@
 
 namespace {
 
-// Whether `region` is the whole of a block as wide as the grid: a strip, whose rows need no case
-// analysis of their ends.
-bool whole_strip(const Block& block, const Region& region) {
+// Rows narrower than this gain nothing from wide vectors.
+constexpr int WIDE_ROW = 64;
+
+// Whether `region` is the whole of a block as wide as the grid, a strip whose rows need no case
+// analysis of their ends, and one that the wide vectors would not speed up (narrow, or streamed).
+bool plain_strip(const Block& block, const Region& region, bool stream) {
   return block.left_side && block.right_side && region.row_begin == 0 &&
-         region.row_end == block.rows() && region.col_begin == 0 && region.col_end == block.cols();
+         region.row_end == block.rows() && region.col_begin == 0 &&
+         region.col_end == block.cols() && (stream || block.cols() < WIDE_ROW);
 }
 
-// The strip takes heat2d's own row loop; its held rows copy themselves, which is what their ghost
-// row holds in heat2d.
+// Such a strip takes heat2d's own row loop; its held rows copy themselves, which is what their
+// ghost row holds in heat2d.
 template <bool Stream>
 __attribute__((always_inline)) inline void update(double** T0, double** T1, const Block& block,
                                                   const Region& region, const Scheme& scheme) {
-  if (whole_strip(block, region)) {
+  if (plain_strip(block, region, Stream)) {
     const int rows = block.rows();
     const StripEdges edges = {block.top_held ? T0[0] : T0[-1],
                               block.bottom_held ? T0[rows - 1] : T0[rows], block.top_held,

@@ -22,6 +22,7 @@
 #include "output/write_process_row.hpp"
 #include "solver/advance.hpp"
 #include "solver/cache_size.hpp"
+#include "solver/pass_plan.hpp"
 #include "solver/strip_bounds.hpp"
 #include "study/check_memory.hpp"
 #include "study/check_problem.hpp"
@@ -75,6 +76,24 @@ ProcessGrid process_grid(const StudyOptions& options, const int& process_count) 
   return {dims[0], dims[1]};
 }
 
+// Steps per pass and tiles: as given, or (--fuse auto) from the core's cache and the smallest
+// block, the first (the remainder goes to the last), the same on every process since the blocks
+// trade ghost zones of the same depth. The overlapped exchange trades one cell deep.
+void choose_passes(Run& run) {
+  StudyOptions& o = run.options;
+  const double l2 = cache_size(2).bytes;
+  if (o.fuse_auto) {
+    const Block smallest = block_of(o.rows, o.cols, run.grid, 0, 0);
+    o.fuse = o.exchange == Exchange::overlap
+                 ? 1
+                 : plan_passes(smallest, run.grid, 0, o.threads, l2).fuse;
+    MPI_Allreduce(MPI_IN_PLACE, &o.fuse, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
+  }
+  run.stepper.fuse = o.fuse;
+  run.stepper.tile_width =
+      o.tile > 0 ? o.tile : plan_passes(run.block, run.grid, o.fuse, o.threads, l2).tile;
+}
+
 // The Cartesian communicator, this process's block, its neighbours and its process row.
 void place(Run& run) {
   int dims[2] = {run.grid.rows, run.grid.cols};
@@ -99,8 +118,7 @@ void place(Run& run) {
   s.block = run.block;
   s.exchange = run.options.exchange;
   s.team.threads = run.options.threads;
-  s.fuse = run.options.fuse;
-  s.tile_width = run.options.tile > 0 ? run.options.tile : s.tile_width;
+  choose_passes(run);
   s.stream = streams_layers(run.block.rows(), run.block.cols());
   s.halo = make_halo(run.cart, neighbour, {run.block.rows(), run.block.cols(), s.fuse});
 }

@@ -264,12 +264,14 @@ TEST(UpdateSpan, GivesTheSchemeBitsOnEverySpanAndWritesNothingElse) {
 }
 
 // Where the kernel describes the caches too, the processor's own description must give the same
-// last-level cache: one instance, not the package's sum.
+// sizes: one instance of the last level, not the package's sum, and the core's own L2.
 TEST(CacheSize, CpuidAgreesWithTheKernelWhereBothSay) {
-  const double cpuid = cpuid_last_level_cache_bytes();
-  const double sysfs = sysfs_last_level_cache_bytes();
-  if (cpuid == 0.0 || sysfs == 0.0) GTEST_SKIP() << "CPUID " << cpuid << ", sysfs " << sysfs;
-  EXPECT_EQ(cpuid, sysfs);
+  for (int level : {2, LAST_LEVEL}) {
+    const double cpuid = cpuid_cache_bytes(level);
+    const double sysfs = sysfs_cache_bytes(level);
+    if (cpuid == 0.0 || sysfs == 0.0) GTEST_SKIP() << "CPUID " << cpuid << ", sysfs " << sysfs;
+    EXPECT_EQ(cpuid, sysfs) << level;
+  }
   EXPECT_STREQ(last_level_cache().source, "CPUID");
 }
 

@@ -37,15 +37,24 @@ def blocks(rows, cols, exchange="blocking"):
     return ["--split", "blocks", "--procs", f"{rows}x{cols}", "--exchange", exchange]
 
 
-def most_bytes_sent(nx, ny, process_rows, process_cols):
-    """Per step, by the block that sends the most: its width to each process row it borders, its
-    height to each process column, eight bytes a value; the remainder goes to the last block."""
+def most_sent(nx, ny, process_rows, process_cols, steps, fuse):
+    """Bytes and messages per step of the block that sends the most, over `steps` steps in passes
+    of `fuse` (the last one shorter). A pass of k steps sends k rows of the block's width to each
+    process row it borders and k columns of its height to each process column, eight bytes a
+    value; from k = 2 the columns also carry the k ghost rows above and below them. The remainder
+    of the split goes to the last block."""
     def extents(n, parts):
         return [n // parts] * (parts - 1) + [n - n // parts * (parts - 1)]
     heights, widths = extents(nx, process_rows), extents(ny, process_cols)
-    return max(8 * (widths[c] * ((r > 0) + (r < process_rows - 1))
-                    + heights[r] * ((c > 0) + (c < process_cols - 1)))
-               for r in range(process_rows) for c in range(process_cols))
+    passes = [fuse] * (steps // fuse) + ([steps % fuse] if steps % fuse else [])
+    most = (0, 0)
+    for r in range(process_rows):
+        for c in range(process_cols):
+            above_below, beside = (r > 0) + (r < process_rows - 1), (c > 0) + (c < process_cols - 1)
+            height = [heights[r] + (k * above_below if k > 1 else 0) for k in passes]
+            sent = sum(8 * k * (widths[c] * above_below + h * beside) for k, h in zip(passes, height))
+            most = max(most, (int(sent / steps + 0.5), (above_below + beside) * len(passes) / steps))
+    return most
 
 
 ODD = ("--rows", 37, "--cols", 23, "--steps", 300, "--dt", 2e-4)
@@ -53,15 +62,30 @@ ODD = ("--rows", 37, "--cols", 23, "--steps", 300, "--dt", 2e-4)
 # receiver: an exchange that sent before receiving in the wrong order would deadlock, and the
 # timeout is short.
 WIDE = ("--rows", 2048, "--cols", 2048, "--steps", 3, "--dt", 1e-8)
+def fused(k, threads=1):
+    return ["--fuse", k, "--threads", threads]
+
+
 RUNS = {
     "odd": (ODD, [(n, []) for n in range(1, 9)]
             + [(6, blocks(r, c, e)) for r, c in factorisations(6) for e in EXCHANGES]
             + [(8, ["--exchange", "overlap"]), (7, ["--split", "blocks"])]),
+    # Passes of every length from 2 to 9 and longer than the run, tiles narrower than the grid,
+    # threads, and blocks exactly as deep as the ghost zones (37 rows on 4 process rows: 9 each).
+    "passes": (ODD, [(1, fused(k) + ["--tile", 16]) for k in range(2, 10)] + [(1, fused(400))]
+               + [(1, fused(5, t) + ["--tile", 16]) for t in (2, 3, 4)]
+               + [(n, fused(2 + n % 4, 1 + n % 3)) for n in range(2, 9)]
+               + [(4, blocks(4, 1) + fused(9, 2)), (4, blocks(2, 2) + fused(9)),
+                  (6, blocks(3, 2) + fused(6, 2)), (3, ["--threads", 3])]),
     "wide": (WIDE, [(4, []), (4, blocks(2, 2)), (6, blocks(3, 2, "overlap") + ["--stores",
                                                                                 "streamed"]),
-                    (6, blocks(2, 3) + ["--stores", "streamed"]), (8, ["--exchange", "overlap"])]),
+                    (6, blocks(2, 3) + ["--stores", "streamed"]), (8, ["--exchange", "overlap"]),
+                    (4, blocks(2, 2) + ["--fuse", "auto", "--threads", 2])]),
     "one inner column": (("--rows", 12, "--cols", 3, "--steps", 200, "--dt", 1e-3),
-                         [(n, []) for n in range(2, 7)] + [(4, blocks(4, 1, "overlap"))]),
+                         [(n, []) for n in range(2, 7)] + [(4, blocks(4, 1, "overlap")),
+                                                           (4, blocks(4, 1) + fused(3, 2))]),
+    "three rows": (("--rows", 3, "--cols", 40, "--steps", 50, "--dt", 1e-4),
+                   [(1, fused(7) + ["--tile", 16]), (2, blocks(1, 2) + fused(7))]),
 }
 
 
@@ -82,8 +106,10 @@ def test_every_process_count_split_and_exchange_saves_the_same_bytes(tmp_path, n
         # n real processes in one world (a mismatched launcher gives n worlds of 1).
         assert result["processes"] == n, (n, options)
         assert (tmp_path / "n.npy").read_bytes() == reference, (n, options)
-        assert result["bytes_per_step"] == most_bytes_sent(result["rows"], result["cols"],
-                                                           *result["procs"]), (n, options)
+        sent = most_sent(result["rows"], result["cols"], *result["procs"], result["steps"],
+                         result["fuse"])
+        assert (result["bytes_per_step"], result["messages_per_step"]) == \
+            (sent[0], pytest.approx(sent[1], rel=1e-5)), (n, options)
 
 
 def test_restarts_continue_bit_for_bit_whatever_the_processes_split_and_exchange(tmp_path):
@@ -104,6 +130,28 @@ def test_restarts_continue_bit_for_bit_whatever_the_processes_split_and_exchange
     record = json.loads((tmp_path / "again.npy.json").read_text())
     assert (record["steps"], record["dt"], record["initial"]) == (300, 1.2345678901234567e-4,
                                                                   "heat2d")
+
+
+def test_passes_end_on_every_written_step_and_restart_anywhere(tmp_path):
+    # Snapshots every 7 steps and fields every 11 cut passes of 4 short at other steps than the
+    # ones they would end on; the same files, byte for byte, as one step at a time (two strips
+    # write the same snapshot files as two process rows of blocks).
+    start = np.random.default_rng(5).uniform(-50, 150, (29, 34))
+    np.save(tmp_path / "start.npy", start)
+    problem = ("--initial", "../start.npy", "--steps", 60, "--dt", 1e-4, "--every", 7, "--save",
+               "f.npy", "--save-every", 11)
+    one, four = tmp_path / "one", tmp_path / "four"
+    assert study(2, one, *problem).returncode == 0
+    assert study(4, four, *problem, *blocks(2, 2), *fused(4, 2)).returncode == 0
+    names = sorted(p.name for p in one.iterdir())
+    assert names == sorted(p.name for p in four.iterdir()) and "f.55.npy" in names
+    assert all((one / name).read_bytes() == (four / name).read_bytes() for name in names)
+    # A restart from step 22, in the middle of a pass of the run that saved it, goes on in passes
+    # of 5 to the same end.
+    again = study(3, four, "--restart", "f.22.npy", "--steps", 60, "--every", 0, "--save",
+                  "again.npy", *fused(5, 2))
+    assert again.returncode == 0, again.stderr
+    assert (four / "again.npy").read_bytes() == (one / "f.npy").read_bytes()
 
 
 def test_a_killed_run_restarts_from_its_newest_saved_field_bit_for_bit(tmp_path):
@@ -179,7 +227,15 @@ def test_the_summary_gives_the_time_reached_the_error_and_the_exchange_share(tmp
     assert (default["split"], default["procs"], default["exchange"]) == ("strips", [2, 1],
                                                                          "blocking")
     one = figures(1, tmp_path, "--steps", 1, "--every", 0)
-    assert one["final_time"] == 1e-5 and one["bytes_per_step"] == 0
+    assert one["final_time"] == 1e-5 and one["bytes_per_step"] == 0 and one["threads"] == 1
+    # The threads really ran: as many as asked for (or as OMP_NUM_THREADS gives), each with its
+    # share of the tiles' cells or of the rows.
+    for options, env, threads in [(["--threads", 3, "--fuse", 4], {}, 3),
+                                  ([], {"OMP_NUM_THREADS": "2"}, 2)]:
+        result = study(1, tmp_path, "--rows", 64, "--cols", 600, "--steps", 8, "--dt", 1e-7,
+                       "--every", 0, "--json", *options, env=env)
+        shares = json.loads(result.stdout)["thread_shares"]
+        assert len(shares) == threads and min(shares) > 0.5 / threads, (options, shares)
     text = study(1, tmp_path, "--every", 0, "--steps", 2500).stdout
     assert "2500 steps of dt = 1e-05 to t = 0.025" in text
     # Six processes on strips of four rows do almost nothing but trade edges.
@@ -200,6 +256,15 @@ BAD_INPUT = [
     (1, ["--rows", 4294967306], "option --rows 4294967306 is out of range"),
     (1, ["--dt", "inf"], "option --dt needs a finite number, not 'inf'"),
     (1, ["--dt", "1e-400"], "option --dt 1e-400 is too small for a double"),
+    (1, ["--fuse", "deep"], "option --fuse needs a whole number or auto, not 'deep'"),
+    (1, ["--fuse", 0], "--fuse 0 is too few: at least 1, or auto"),
+    (1, ["--threads", 0], "--threads 0 is too few: at least 1"),
+    (1, ["--tile", 20], "--tile 20 is not a whole number of cache lines"),
+    (2, ["--fuse", 2, "--exchange", "overlap"], "--fuse 2 does not combine with --exchange "
+                                                "overlap, which trades one cell deep every step: "
+                                                "--fuse 1 at most with it"),
+    (4, ["--fuse", 3, "--split", "blocks", "--procs", "2x2", "--cols", 5],
+     "--fuse 3 is deeper than the blocks: the 2x2 process grid leaves blocks of 2 columns"),
     (3, ["--rows", 5], "--rows 5 is too few for 3 processes: every strip needs two rows, so at "
                        "least 6 rows, or at most 2 processes"),
     (3, ["--rows", 3], "--rows 3 is too few for 3 processes: every strip needs two rows, so at "
