@@ -106,28 +106,36 @@ def cell_seconds(build, n, steps, rounds):
     return one, two
 
 
-def predicted(c, alpha, beta, n, processes, split):
+def predicted(c, alpha, beta, n, processes, split, fuse=1):
     """Time per step of the busiest process: its cells, then its blocking trades, one message
-    each way per neighbour, in sequence."""
+    each way per neighbour, in sequence. Passes of K steps trade once every K steps (alpha / K per
+    step; the bytes stay the same) and compute the band of neighbours' cells their ghost zones
+    determine, (K - 1) / 2 cells deep on average over a pass, along each side that faces one."""
     if processes == 1:
         return c * n * n
     if split == "strips":
-        return c * n * n / processes + 2 * (alpha + 8 * n * beta)
-    rows = 2 ** math.ceil(math.log2(processes) / 2)  # as MPI_Dims_create splits a power of 2
-    cols = processes // rows
-    trades = (rows > 1) * 2 * (alpha + 8 * (n / cols) * beta) + \
-        (cols > 1) * 2 * (alpha + 8 * (n / rows) * beta)
-    return c * n * n / processes + trades
+        rows, cols = processes, 1
+    else:
+        rows = 2 ** math.ceil(math.log2(processes) / 2)  # as MPI_Dims_create splits a power of 2
+        cols = processes // rows
+    height, width = n / rows, n / cols
+    band = (fuse - 1) / 2
+    cells = (height + 2 * band * (rows > 1)) * (width + 2 * band * (cols > 1))
+    trades = (rows > 1) * 2 * (alpha / fuse + 8 * width * beta) + \
+        (cols > 1) * 2 * (alpha / fuse + 8 * height * beta)
+    return c * cells + trades
 
 
 def model(c, links, n, picture):
     counts = [2 ** k for k in range(13)]
-    print(f"\nPredicted time per step at {n} x {n} (ms), blocking exchange, c = {c * 1e9:.2f} ns")
-    print(f"{'P':>6} " + " ".join(f"{name + ' ' + split:>22}" for name in links
-                                  for split in ("strips", "blocks")))
+    cases = [(name, split, fuse) for name in links for split in ("strips", "blocks")
+             for fuse in (1, 8)]
+    print(f"\nPredicted time per step at {n} x {n} (ms), blocking exchange, c = {c * 1e9:.2f} ns, "
+          "passes of K steps")
+    print(f"{'P':>6} " + " ".join(f"{f'{name} {split} K={fuse}':>26}" for name, split, fuse in cases))
     for p in counts:
-        print(f"{p:>6} " + " ".join(f"{predicted(c, a, b, n, p, split) * 1e3:>22.4f}"
-                                    for a, b in links.values() for split in ("strips", "blocks")))
+        print(f"{p:>6} " + " ".join(f"{predicted(c, *links[name], n, p, split, fuse) * 1e3:>26.4f}"
+                                    for name, split, fuse in cases))
     if picture:
         draw(c, links, n, counts, picture)
 
@@ -138,11 +146,11 @@ def draw(c, links, n, counts, picture):
     import matplotlib.pyplot as plt
     figure, axes = plt.subplots(figsize=(6.4, 4.8), dpi=100)
     axes.loglog(counts, [c * n * n / p for p in counts], "k:", label="cells only, c N² / P")
-    styles = {"strips": "-", "blocks": "--"}
+    styles = {("strips", 1): "-", ("blocks", 1): "--", ("blocks", 8): "-."}
     for (name, (alpha, beta)), colour in zip(links.items(), ("tab:blue", "tab:red")):
-        for split, style in styles.items():
-            axes.loglog(counts, [predicted(c, alpha, beta, n, p, split) for p in counts], style,
-                        color=colour, label=f"{split}, {name}")
+        for (split, fuse), style in styles.items():
+            axes.loglog(counts, [predicted(c, alpha, beta, n, p, split, fuse) for p in counts],
+                        style, color=colour, label=f"{split}, K = {fuse}, {name}")
     axes.set_xlabel("processes P")
     axes.set_ylabel("time per step (s)")
     axes.set_title(f"Predicted time per step, {n} x {n}")

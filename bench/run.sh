@@ -7,7 +7,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$ROOT/scripts/setup.sh" "$ROOT/build"
 source "$ROOT/scripts/mpi_env.sh"
-for bench in run decompositions saving; do
+for bench in run decompositions passes saving; do
   /usr/bin/python3 "$ROOT/bench/$bench.py" "$ROOT/build" "$@"
   echo
 done

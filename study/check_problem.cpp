@@ -39,6 +39,9 @@ std::string counts_problem(const StudyOptions& o) {
   if (o.save_every < 0) {
     return "--save-every " + std::to_string(o.save_every) + " is negative: 0 saves only the end";
   }
+  if (o.monitor < 0) {
+    return "--monitor " + std::to_string(o.monitor) + " is negative: 0 reports no progress";
+  }
   if (o.save_every > 0 && o.save.empty()) {
     return "--save-every needs --save FILE.npy: the fields are saved beside it as FILE.S.npy";
   }

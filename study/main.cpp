@@ -1,6 +1,7 @@
 // heat2d-study: heat2d's solver on a grid, step count, time step, starting field and decomposition
 // of the user's choosing, with its speed and its distance from the exact solution.
 #include <mpi.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -28,6 +29,7 @@
 #include "study/check_problem.hpp"
 #include "study/initial_snapshot.hpp"
 #include "study/largest_difference.hpp"
+#include "study/progress.hpp"
 #include "study/start.hpp"
 #include "study/summary.hpp"
 
@@ -184,11 +186,13 @@ std::string save(Run& run, const std::string& path, double** T, int steps_done) 
 }
 
 // The first step after `done` whose field is written: a snapshot (the file labelled L holds the
-// field after L + 1 steps, for every L a multiple of --every), a saved field, or the last.
+// field after L + 1 steps, for every L a multiple of --every), a saved field, or the last; or that
+// reports progress.
 int next_written(const StudyOptions& o, int done) {
   int next = o.steps;
   if (o.every > 0) next = std::min(next, done + 1 + (o.every - done % o.every) % o.every);
   if (o.save_every > 0) next = std::min(next, (done / o.save_every + 1) * o.save_every);
+  if (o.monitor > 0) next = std::min(next, (done / o.monitor + 1) * o.monitor);
   return next;
 }
 
@@ -198,10 +202,16 @@ int next_written(const StudyOptions& o, int done) {
 std::string time_loop(Run& run) {
   const StudyOptions& o = run.options;
   Stepper& s = run.stepper;
+  const Progress progress = {o.monitor, run.start.steps_done, o.steps, o.dt,
+                             isatty(STDERR_FILENO) == 1};
+  const double start = MPI_Wtime();
   for (int done = run.start.steps_done; done < o.steps;) {
     const int next = next_written(o, done);
     advance(s, next - done);
     done = next;
+    if (o.monitor > 0 && run.rank == 0 && (done % o.monitor == 0 || done == o.steps)) {
+      report_progress(progress, done, MPI_Wtime() - start);
+    }
     if (o.every > 0 && (done - 1) % o.every == 0) snapshot(run, s.T0, done - 1);
     if (o.save_every > 0 && done % o.save_every == 0) {
       const std::string problem = save(run, series_path(o.save, done), s.T0, done);
@@ -236,9 +246,10 @@ RunFigures figures_of(const Run& run, const ProcessTimes& mine) {
   f.steps = o.steps;
   f.dt = o.dt;
   // Gathered as plain doubles: the struct is nothing else.
-  static_assert(sizeof(ProcessTimes) == 3 * sizeof(double), "ProcessTimes holds three doubles");
+  constexpr int FIGURES = sizeof(ProcessTimes) / sizeof(double);
+  static_assert(sizeof(ProcessTimes) == FIGURES * sizeof(double), "ProcessTimes holds doubles");
   std::vector<ProcessTimes> times(run.rank == 0 ? f.processes : 0);
-  MPI_Gather(&mine, 3, MPI_DOUBLE, times.data(), 3, MPI_DOUBLE, 0, MPI_COMM_WORLD);
+  MPI_Gather(&mine, FIGURES, MPI_DOUBLE, times.data(), FIGURES, MPI_DOUBLE, 0, MPI_COMM_WORLD);
   set_times(f, times);
   const StepCounts& counts = run.stepper.counts;
   const double steps = std::max<long long>(1, counts.steps);
@@ -358,7 +369,8 @@ int main(int argc, char** argv) {
   if (problem.empty() && !o.save.empty()) problem = save(run, o.save, run.stepper.T0, o.steps);
 
   const RunFigures figures =
-      figures_of(run, {loop_seconds, run.stepper.counts.exchange_seconds, run.save_seconds});
+      figures_of(run, {loop_seconds, run.stepper.counts.update_seconds,
+                       run.stepper.counts.exchange_seconds, run.save_seconds});
   int status = report_losses(run.losses, run.rank, process_count);
   if (!problem.empty()) status = 1;
   if (run.rank == 0) {

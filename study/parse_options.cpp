@@ -12,7 +12,8 @@ const char* const STUDY_USAGE =
     "                   [--split strips|blocks] [--procs PXxPY] [--exchange blocking|overlap]\n"
     "                   [--save FILE.npy [--save-every K]] [--restart FILE.S.npy]\n"
     "                   [--initial FILE.npy] [--stores auto|cached|streamed]\n"
-    "                   [--threads T] [--fuse K|auto] [--tile W] [--json] [--help]\n"
+    "                   [--threads T] [--fuse K|auto] [--tile W] [--monitor K] [--json]\n"
+    "                   [--help]\n"
     "\n"
     "Solves heat2d's problem on a grid of your choosing: row 0 held at 100, the last row at 0,\n"
     "insulated side columns, 0 elsewhere at the start; spacing 1/NX and 1/NY. Every number of\n"
@@ -41,6 +42,8 @@ const char* const STUDY_USAGE =
     "                     (default 1); auto chooses K and the tile from the cache and the block\n"
     "  --tile W           columns of a tile in passes of several steps, a multiple of 8 (default:\n"
     "                     from the cache)\n"
+    "  --monitor K        rank 0 reports the step, the time per step and the time left every K\n"
+    "                     steps on standard error\n"
     "  --json             the summary as one JSON object on one line\n"
     "  --help             this text\n"
     "\n"
@@ -142,10 +145,10 @@ std::string read_path(const std::string& option, const char* text, std::string& 
   return "";
 }
 
-const char* const OPTIONS_WITH_VALUES[] = {"--rows",       "--cols",    "--steps", "--every",
-                                           "--save-every", "--dt",      "--save",  "--restart",
-                                           "--initial",    "--procs",   "--split", "--exchange",
-                                           "--stores",     "--threads", "--fuse",  "--tile"};
+const char* const OPTIONS_WITH_VALUES[] = {
+    "--rows",   "--cols",    "--steps",   "--every", "--save-every", "--dt",
+    "--save",   "--restart", "--initial", "--procs", "--split",      "--exchange",
+    "--stores", "--threads", "--fuse",    "--tile",  "--monitor"};
 
 // A whole number, or `auto`.
 std::string read_int_or_auto(const std::string& option, const char* text, int& value,
@@ -181,6 +184,7 @@ std::string read_value(const std::string& option, const char* value, StudyOption
   if (option == "--threads") return o.threads_given = true, read_int(option, value, o.threads);
   if (option == "--fuse") return read_int_or_auto(option, value, o.fuse, o.fuse_auto);
   if (option == "--tile") return read_int(option, value, o.tile);
+  if (option == "--monitor") return read_int(option, value, o.monitor);
   return read_choice(option, value, STORES, o.stores);
 }
 

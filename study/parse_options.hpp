@@ -19,6 +19,7 @@ struct StudyOptions {
   int every = 10;       // K: a snapshot every K steps, none when 0
   std::string save;     // FILE.npy for the final field, none when empty
   int save_every = 0;   // also FILE.S.npy after every K-th step, none when 0
+  int monitor = 0;      // a line on the progress every K steps, none when 0
   std::string restart;  // FILE.S.npy to continue from
   std::string initial;  // FILE.npy to start from instead of heat2d's field
   Split split = Split::strips;

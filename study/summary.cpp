@@ -53,23 +53,45 @@ std::string passes_text(const RunFigures& f) {
          " columns, ghost zones " + std::to_string(f.fuse) + " deep";
 }
 
+std::string json_spread(const Spread& s) {
+  return format("{\"min\": %.6g, ", s.min) + format("\"mean\": %.6g, ", s.mean) +
+         format("\"max\": %.6g, ", s.max) + format("\"imbalance\": %.6g}", s.imbalance());
+}
+
+// "    update   0.101 s   0.102 s   0.104 s   1.02"
+std::string spread_line(const char* name, const Spread& s) {
+  std::string label = std::string("    ") + name;
+  label.resize(20, ' ');
+  return label + format("%10.3g s", s.min) + format("%10.3g s", s.mean) +
+         format("%10.3g s", s.max) + format("%10.3f\n", s.imbalance());
+}
+
+std::string per_process(const RunFigures& f) {
+  return "  per process                min        mean         max  max/mean\n" +
+         spread_line("update", f.update) + spread_line("exchange", f.exchange_time) +
+         (f.fields_saved > 0 ? spread_line("saving", f.save) : "") + "  busiest process     rank " +
+         std::to_string(f.busiest) + " (the longest update)\n";
+}
+
 std::string json_summary(const RunFigures& f, double final_time, double per_step, double updates) {
-  char text[2048];
-  std::snprintf(text, sizeof text,
-                "{\"rows\": %d, \"cols\": %d, \"processes\": %d, \"split\": \"%s\", "
-                "\"procs\": [%d, %d], \"exchange\": \"%s\", \"first_step\": %d, \"steps\": %d, "
-                "\"dt\": %.17g, \"final_time\": %.17g, \"wall_seconds\": %.6g, "
-                "\"seconds_per_step\": %.6g, \"cell_updates_per_second\": %.6g, "
-                "\"exchange_share\": %.6g, \"bytes_per_step\": %lld, \"stores\": \"%s\", "
-                "\"fields_saved\": %d, \"save_seconds\": %.6g, \"max_error\": %s, "
-                "\"threads\": %d, \"thread_shares\": [%s], \"fuse\": %d, \"tile\": %d, "
-                "\"messages_per_step\": %.6g}\n",
-                f.rows, f.cols, f.processes, f.split.c_str(), f.procs[0], f.procs[1],
-                f.exchange.c_str(), f.first_step, f.steps, f.dt, final_time, f.wall_seconds,
-                per_step, updates, f.exchange_share, f.bytes_per_step,
-                f.streamed ? "streamed" : "cached", f.fields_saved, f.save_seconds,
-                f.exact ? format("%.6g", f.max_error).c_str() : "null", f.threads,
-                shares(f, ", ").c_str(), f.fuse, f.tile, f.messages_per_step);
+  char text[4096];
+  std::snprintf(
+      text, sizeof text,
+      "{\"rows\": %d, \"cols\": %d, \"processes\": %d, \"split\": \"%s\", "
+      "\"procs\": [%d, %d], \"exchange\": \"%s\", \"first_step\": %d, \"steps\": %d, "
+      "\"dt\": %.17g, \"final_time\": %.17g, \"wall_seconds\": %.6g, "
+      "\"seconds_per_step\": %.6g, \"cell_updates_per_second\": %.6g, "
+      "\"exchange_share\": %.6g, \"bytes_per_step\": %lld, \"stores\": \"%s\", "
+      "\"fields_saved\": %d, \"save_seconds\": %.6g, \"max_error\": %s, "
+      "\"threads\": %d, \"thread_shares\": [%s], \"fuse\": %d, \"tile\": %d, "
+      "\"messages_per_step\": %.6g, \"per_process\": {\"update_seconds\": %s, "
+      "\"exchange_seconds\": %s, \"save_seconds\": %s, \"busiest\": %d}}\n",
+      f.rows, f.cols, f.processes, f.split.c_str(), f.procs[0], f.procs[1], f.exchange.c_str(),
+      f.first_step, f.steps, f.dt, final_time, f.wall_seconds, per_step, updates, f.exchange_share,
+      f.bytes_per_step, f.streamed ? "streamed" : "cached", f.fields_saved, f.save_seconds,
+      f.exact ? format("%.6g", f.max_error).c_str() : "null", f.threads, shares(f, ", ").c_str(),
+      f.fuse, f.tile, f.messages_per_step, json_spread(f.update).c_str(),
+      json_spread(f.exchange_time).c_str(), json_spread(f.save).c_str(), f.busiest);
   return text;
 }
 
@@ -91,8 +113,24 @@ std::string text_summary(const RunFigures& f, double final_time, double per_step
          std::to_string(f.bytes_per_step) + " per step (most of any process), in " +
          format("%.3g", f.messages_per_step) + " messages\n" + "  threads             " +
          threads_text(f) + "\n" + "  passes              " + passes_text(f) + "\n" +
-         "  stores              " + stores + "\n" + saved(f) + "  largest difference  " + error +
-         "\n";
+         "  stores              " + stores + "\n" + saved(f) + per_process(f) +
+         "  largest difference  " + error + "\n";
+}
+
+}  // namespace
+
+namespace {
+
+Spread spread(const std::vector<ProcessTimes>& times, double ProcessTimes::*figure) {
+  Spread s;
+  if (times.empty()) return s;
+  s.min = s.max = times[0].*figure;
+  for (const ProcessTimes& t : times) {
+    s.min = std::min(s.min, t.*figure);
+    s.max = std::max(s.max, t.*figure);
+    s.mean += t.*figure / times.size();
+  }
+  return s;
 }
 
 }  // namespace
@@ -101,6 +139,15 @@ void set_times(RunFigures& figures, const std::vector<ProcessTimes>& times) {
   figures.wall_seconds = 0.0;
   figures.exchange_share = 0.0;
   figures.save_seconds = 0.0;
+  figures.update = spread(times, &ProcessTimes::update_seconds);
+  figures.exchange_time = spread(times, &ProcessTimes::exchange_seconds);
+  figures.save = spread(times, &ProcessTimes::save_seconds);
+  figures.busiest = 0;
+  for (std::size_t rank = 0; rank < times.size(); ++rank) {
+    if (times[rank].update_seconds > times[figures.busiest].update_seconds) {
+      figures.busiest = static_cast<int>(rank);
+    }
+  }
   for (const ProcessTimes& t : times) {
     figures.wall_seconds = std::max(figures.wall_seconds, t.loop_seconds);
     figures.save_seconds = std::max(figures.save_seconds, t.save_seconds);

@@ -4,6 +4,14 @@
 #include <string>
 #include <vector>
 
+// One figure over the processes, as a profiler gives it.
+struct Spread {
+  double min = 0.0;
+  double mean = 0.0;
+  double max = 0.0;
+  double imbalance() const { return mean > 0.0 ? max / mean : 1.0; }  // 1 when all are equal
+};
+
 struct RunFigures {
   int rows = 0;
   int cols = 0;
@@ -19,6 +27,10 @@ struct RunFigures {
   long long bytes_per_step = 0;  // sent to neighbours, most of any process
   int fields_saved = 0;          // --save and --save-every files written
   double save_seconds = 0.0;     // writing them, slowest process
+  Spread update;                 // seconds each process spent updating cells
+  Spread exchange_time;          // trading edges, waiting included
+  Spread save;                   // saving fields, waiting for the others included
+  int busiest = 0;               // the rank that spent the longest updating
   double messages_per_step = 0.0;       // sent to neighbours, most of any process, over a pass
   int threads = 1;                      // in each process
   std::vector<long long> thread_cells;  // cells computed by each thread of rank 0
@@ -33,12 +45,14 @@ struct RunFigures {
 // What one process measured of its time loop.
 struct ProcessTimes {
   double loop_seconds = 0.0;
+  double update_seconds = 0.0;
   double exchange_seconds = 0.0;
   double save_seconds = 0.0;
 };
 
-// The run's time figures from every process's: the slowest time loop, the largest share of its
-// own loop that any process spent trading edges, and the slowest saving of fields.
+// The run's time figures from every process's (in rank order): the slowest time loop, the largest
+// share of its own loop that any process spent trading edges, the slowest saving of fields, the
+// spread of each time over the processes, and the busiest process.
 void set_times(RunFigures& figures, const std::vector<ProcessTimes>& times);
 
 // A few lines for people, or (json) one JSON object on one line, both ending with a newline.

@@ -238,6 +238,18 @@ def test_the_summary_gives_the_time_reached_the_error_and_the_exchange_share(tmp
         assert len(shares) == threads and min(shares) > 0.5 / threads, (options, shares)
     text = study(1, tmp_path, "--every", 0, "--steps", 2500).stdout
     assert "2500 steps of dt = 1e-05 to t = 0.025" in text
+    # Per process, as a profiler gives it: the last of four strips has twice the rows of the
+    # others, and progress goes to standard error, leaving the one JSON line on standard output.
+    uneven = study(4, tmp_path, "--rows", 10, "--cols", 100000, "--steps", 60, "--dt", 1e-12,
+                   "--every", 0, "--monitor", 20, "--json")
+    spread = json.loads(uneven.stdout)["per_process"]
+    assert spread["busiest"] == 3, spread
+    for figure in ("update_seconds", "exchange_seconds", "save_seconds"):
+        s = spread[figure]
+        assert s["min"] <= s["mean"] <= s["max"], (figure, s)
+    assert spread["update_seconds"]["imbalance"] > 1.2, spread
+    assert [line.split(" (")[0] for line in uneven.stderr.splitlines()] == \
+        [f"heat2d-study: step {k} of 60" for k in (20, 40, 60)], uneven.stderr
     # Six processes on strips of four rows do almost nothing but trade edges.
     busy = figures(6, tmp_path, "--rows", 24, "--cols", 4000, "--steps", 200, "--dt", 1e-9,
                    "--every", 0)
@@ -276,6 +288,7 @@ BAD_INPUT = [
     (1, ["--dt", 0.0026], "--dt 0.0026 is unstable on a 10 x 10 grid: the scheme needs "
                           "dt*(1/dx^2 + 1/dy^2) <= 1/2, so --dt 0.0025 at most"),
     (1, ["--every", -1], "--every -1 is negative"),
+    (1, ["--monitor", -5], "--monitor -5 is negative"),
     (1, ["--save-every", 5], "--save-every needs --save FILE.npy"),
     (2, ["--split", "rows"], "option --split takes strips or blocks, not 'rows'"),
     (2, ["--exchange", "async"], "option --exchange takes blocking or overlap, not 'async'"),
