@@ -76,7 +76,8 @@ RUNS = {
                + [(1, fused(5, t) + ["--tile", 16]) for t in (2, 3, 4)]
                + [(n, fused(2 + n % 4, 1 + n % 3)) for n in range(2, 9)]
                + [(4, blocks(4, 1) + fused(9, 2)), (4, blocks(2, 2) + fused(9)),
-                  (6, blocks(3, 2) + fused(6, 2)), (3, ["--threads", 3])]),
+                  (6, blocks(3, 2) + fused(6, 2)), (3, ["--threads", 3]),
+                  (4, blocks(2, 2, "overlap") + ["--threads", 2])]),
     "wide": (WIDE, [(4, []), (4, blocks(2, 2)), (6, blocks(3, 2, "overlap") + ["--stores",
                                                                                 "streamed"]),
                     (6, blocks(2, 3) + ["--stores", "streamed"]), (8, ["--exchange", "overlap"]),

@@ -68,13 +68,23 @@ TEST(CheckMemory, AHostNeedsTheSumOfItsBlocksAndHasTheLowerOfItsLimits) {
   EXPECT_EQ(available_memory("MemFree: 1 kB\n", "8589934592\n", "0\n"), 8 * GIB);
 }
 
-// The slowest process's time loop, and the largest share any process spent trading edges (not
-// the slowest process's share): here process 1 is slowest, process 2 trades the most.
-TEST(Summary, TimesAreTheSlowestLoopAndTheLargestExchangeShare) {
+// The slowest process's time loop, the largest share any process spent trading edges (not the
+// slowest process's share), and each time's spread over the processes: here process 1 is slowest,
+// process 2 trades the most and process 3 updates the longest.
+TEST(Summary, TimesAreTheSlowestLoopTheLargestExchangeShareAndTheirSpread) {
   RunFigures figures;
-  set_times(figures, {{2.0, 0.5}, {3.0, 0.3}, {1.0, 0.9}, {2.5, 0.0}});
+  set_times(figures, {{2.0, 1.5, 0.5, 0.0}, {3.0, 1.0, 0.3, 1.5}, {1.0, 0.1, 0.9, 0.0},
+                      {2.5, 2.2, 0.0, 0.5}});
   EXPECT_EQ(figures.wall_seconds, 3.0);
   EXPECT_EQ(figures.exchange_share, 0.9);
+  EXPECT_EQ(figures.save_seconds, 1.5);
+  EXPECT_EQ(figures.busiest, 3);
+  EXPECT_EQ(figures.update.min, 0.1);
+  EXPECT_EQ(figures.update.max, 2.2);
+  EXPECT_DOUBLE_EQ(figures.update.mean, 4.8 / 4);
+  EXPECT_DOUBLE_EQ(figures.update.imbalance(), 2.2 / 1.2);
+  EXPECT_EQ(figures.exchange_time.min, 0.0);
+  EXPECT_DOUBLE_EQ(figures.save.mean, 0.5);
 }
 
 }  // namespace
