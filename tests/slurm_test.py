@@ -21,9 +21,8 @@ from conftest import launch
 STUDY = os.path.abspath(os.environ.get("HEAT2D_STUDY", "build/heat2d-study"))
 SCRIPTS = Path(__file__).resolve().parent.parent / "scripts"
 SMALL = ["--rows", 32, "--cols", 48, "--steps", 20, "--dt", 1e-6]
-# Long enough on two processes that a job is cancelled well before its end, once the first of its
-# twelve fields is saved.
-LONG = ["--rows", 512, "--cols", 512, "--steps", 12000, "--dt", 1e-7, "--every", 0, "--json"]
+# Long enough on two processes that a job can be stopped after the first of its twelve fields.
+LONG = ["--rows", 512, "--cols", 512, "--steps", 6000, "--dt", 1e-7, "--every", 0, "--json"]
 TIMEOUT = 300
 
 
@@ -218,10 +217,8 @@ def slurm(tmp_path_factory):
         shutil.rmtree(munge)
 
 
-@pytest.fixture(scope="module")
-def one_process(tmp_path_factory):
-    folder = tmp_path_factory.mktemp("one_process")
-    result = launch(1, folder, command=[STUDY, *LONG, "--save", "one.npy"])
+def one_process(folder, problem):
+    result = launch(1, folder, command=[STUDY, *problem, "--save", "one.npy"])
     assert result.returncode == 0, result.stderr
     return (folder / "one.npy").read_bytes()
 
@@ -252,26 +249,39 @@ def last_json(path):
     return json.loads(next(line for line in reversed(lines) if line.startswith("{")))
 
 
-def test_a_two_process_job_saves_the_bytes_of_one_process(slurm, tmp_path, one_process):
+def test_a_two_process_job_saves_the_bytes_of_one_process(slurm, tmp_path):
+    problem = ["--rows", 32, "--cols", 48, "--steps", 500, "--dt", 1e-6, "--every", 0, "--json"]
     (job,) = slurm_command(slurm, tmp_path, "sbatch", "--parsable", "-n", 2, "-o", "%j.out",
-                           SCRIPTS / "slurm" / "chain.sbatch", "f.npy", 4000, *LONG)
+                           SCRIPTS / "slurm" / "chain.sbatch", "f.npy", 200, *problem)
     assert job_state(slurm, job) == "COMPLETED", (tmp_path / f"{job}.out").read_text()
     summary = last_json(tmp_path / f"{job}.out")
     assert summary["processes"] == 2 and summary["first_step"] == 0
-    assert (tmp_path / "f.npy").read_bytes() == one_process
+    assert (tmp_path / "f.npy").read_bytes() == one_process(tmp_path, problem)
 
 
-def test_a_job_cancelled_mid_run_is_finished_by_the_next_in_the_chain_bit_for_bit(
-        slurm, tmp_path, one_process):
-    first, second = slurm_command(slurm, tmp_path, "bash", SCRIPTS / "slurm" / "chain.sh", 2,
-                                  "-n", 2, "-o", "%j.out", "--", "f.npy", 1000, *LONG)
+def test_a_job_cancelled_mid_run_is_finished_by_the_next_in_the_chain_bit_for_bit(slurm,
+                                                                                   tmp_path):
+    jobs = slurm_command(slurm, tmp_path, "bash", SCRIPTS / "slurm" / "chain.sh", 3, "-n", 2,
+                         "-o", "%j.out", "--", "f.npy", 500, *LONG)
+    first, second, third = jobs
+    out = {job: tmp_path / f"{job}.out" for job in jobs}
+    slurm_command(slurm, tmp_path, "scontrol", "hold", second)
     assert wait_for(lambda: list(tmp_path.glob("f.*.npy.json"))), "the first job saved no field"
+    # Stopped at once, so that it cannot have finished; then cancelled, as a time limit would.
+    slurm_command(slurm, tmp_path, "scontrol", "suspend", first)
     slurm_command(slurm, tmp_path, "scancel", first)
-    assert job_state(slurm, first) == "CANCELLED", (tmp_path / f"{first}.out").read_text()
-    assert job_state(slurm, second) == "COMPLETED", (tmp_path / f"{second}.out").read_text()
-    summary = last_json(tmp_path / f"{second}.out")
-    assert summary["processes"] == 2 and 0 < summary["first_step"] < 12000
-    assert (tmp_path / "f.npy").read_bytes() == one_process
+    assert job_state(slurm, first) == "CANCELLED", out[first].read_text()
+    assert not (tmp_path / "f.npy").exists()
+    newest = max(int(path.name.split(".")[1]) for path in tmp_path.glob("f.*.npy.json"))
+    slurm_command(slurm, tmp_path, "scontrol", "release", second)
+    assert job_state(slurm, second) == "COMPLETED", out[second].read_text()
+    summary = last_json(out[second])
+    assert summary["processes"] == 2 and summary["first_step"] == newest < 6000
+    expected = one_process(tmp_path, LONG)
+    assert (tmp_path / "f.npy").read_bytes() == expected
+    # The run is done: the rest of the chain ends at once and leaves the field as it is.
+    assert job_state(slurm, third) == "COMPLETED" and "the run is done" in out[third].read_text()
+    assert (tmp_path / "f.npy").read_bytes() == expected
 
 
 def test_a_sweep_runs_as_a_slurm_job(slurm, tmp_path):
