@@ -21,7 +21,7 @@ from conftest import launch
 STUDY = os.path.abspath(os.environ.get("HEAT2D_STUDY", "build/heat2d-study"))
 SCRIPTS = Path(__file__).resolve().parent.parent / "scripts"
 SMALL = ["--rows", 32, "--cols", 48, "--steps", 20, "--dt", 1e-6]
-# Long enough on two processes that a job can be stopped after the first of its twelve fields.
+# Long enough on two processes that a job can be stopped after the second of its twelve fields.
 LONG = ["--rows", 512, "--cols", 512, "--steps", 6000, "--dt", 1e-7, "--every", 0, "--json"]
 TIMEOUT = 300
 
@@ -266,7 +266,8 @@ def test_a_job_cancelled_mid_run_is_finished_by_the_next_in_the_chain_bit_for_bi
     first, second, third = jobs
     out = {job: tmp_path / f"{job}.out" for job in jobs}
     slurm_command(slurm, tmp_path, "scontrol", "hold", second)
-    assert wait_for(lambda: list(tmp_path.glob("f.*.npy.json"))), "the first job saved no field"
+    assert wait_for(lambda: len(list(tmp_path.glob("f.*.npy.json"))) >= 2), \
+        "the first job did not save two fields"
     # Stopped at once, so that it cannot have finished; then cancelled, as a time limit would.
     slurm_command(slurm, tmp_path, "scontrol", "suspend", first)
     slurm_command(slurm, tmp_path, "scancel", first)
