@@ -22,7 +22,8 @@ ends, fails or is interrupted. Needs root, iproute2 and Open MPI.
   MPIEXEC        (environment) the mpiexec to use (default: mpiexec on PATH)
 
 Exit status: the program's; 77 when this machine cannot make the hosts (nothing is run);
-2 for bad options.
+2 for bad options or a TMPDIR it cannot use; 127 or 126 when PROGRAM is missing or cannot be
+run.
 EOF
 }
 
@@ -83,6 +84,27 @@ LAUNCHER=""  # process id of mpiexec while it runs
 
 host_name() { echo "$PREFIX-host$1"; }
 host_address() { echo "10.77.0.$(($1 + 1))"; }
+
+# The program is looked for here, before any host is made: the hosts share this file system and
+# PATH. Statuses as a shell's for a command it cannot start.
+check_program() {
+  [[ -z "$(type -P -- "${PROGRAM[0]}")" ]] || return 0
+  if [[ "${PROGRAM[0]}" != */* ]]; then
+    die "cannot start '${PROGRAM[0]}': no such command on PATH" 127
+  elif [[ -e "${PROGRAM[0]}" ]]; then
+    die "cannot start '${PROGRAM[0]}': not an executable file" 126
+  fi
+  die "cannot start '${PROGRAM[0]}': no such file" 127
+}
+
+# The agent's path goes to Open MPI as a setting that it splits at blanks, and it lies in TMPDIR.
+check_temporary_folder() {
+  local base="${TMPDIR:-/tmp}"
+  [[ "$base" != *[[:space:]]* ]] || die "TMPDIR '$base' holds a blank, which Open MPI's remote \
+shell setting cannot take: set TMPDIR to a folder without one" 2
+  [[ -d "$base" && -w "$base" ]] ||
+    die "TMPDIR '$base' is not a folder this script can write in" 2
+}
 
 # Nothing is made unless everything making and using the hosts needs is here: status 77 otherwise.
 check_machine() {
@@ -196,9 +218,10 @@ write_hostfile() {
 # hosts share this machine's cores: every host's daemon would bind its first process to core 0,
 # so nothing is bound and the kernel spreads them, and idle processes yield the core. It runs in the
 # background so that a signal reaches the traps at once; '<&0' keeps the standard input that bash
-# would replace with /dev/null.
+# would replace with /dev/null. bash reports a job that a signal ended with the job's whole command
+# line; that report is taken aside and said in one line.
 launch() {
-  local first status=0
+  local first status=0 report="$WORK/report"
   first="$(host_name 0)"
   ip netns exec "$first" unshare --uts sh -c 'hostname "$0" && exec "$@"' "$first" \
     "$MPIEXEC" -n "$PROCESSES" --hostfile "$WORK/hostfile" \
@@ -207,8 +230,10 @@ launch() {
     --mca mpi_yield_when_idle 1 --bind-to none \
     "${PROGRAM[@]}" <&0 &
   LAUNCHER=$!
-  wait "$LAUNCHER" || status=$?
+  wait "$LAUNCHER" 2> "$report" || status=$?
   LAUNCHER=""
+  [[ ! -s "$report" ]] ||
+    echo "$ME: mpiexec was killed by SIG$(kill -l "$status"); the hosts are removed" >&2
   return "$status"
 }
 
@@ -270,14 +295,17 @@ clean_up() {
 
 main() {
   parse_options "$@"
+  check_program
+  check_temporary_folder
   check_machine
   source "$ROOT/scripts/mpi_env.sh"
   trap clean_up EXIT
   trap 'interrupted INT 130' INT
   trap 'interrupted TERM 143' TERM
   trap 'interrupted HUP 129' HUP
+  WORK="$(mktemp -d "${TMPDIR:-/tmp}/heat2d-hosts.XXXXXX" 2> /dev/null)" ||
+    die "cannot make a temporary folder in ${TMPDIR:-/tmp}"
   make_hosts
-  WORK="$(mktemp -d "${TMPDIR:-/tmp}/heat2d-hosts.XXXXXX")"
   write_agent
   write_hostfile
   local status=0

@@ -7,18 +7,8 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 PACKAGES=(g++ cmake make pkg-config openmpi-bin libopenmpi-dev libgtest-dev valgrind util-linux
           time python3 python3-numpy python3-matplotlib python3-pil python3-pytest python3-tqdm)
 
-missing=()
-for package in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-    missing+=("$package")
-done
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
-  sudo=""
-  [[ "$(id -u)" -eq 0 ]] || sudo="sudo"
-  $sudo apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
-fi
+source "$ROOT/scripts/packages.sh"
+install_missing "${PACKAGES[@]}"
 
 BUILD="${1:-$ROOT/build}"
 shift || true

@@ -12,12 +12,13 @@
 #include <sstream>
 
 #include "common/allocate_field.hpp"
+#include "study/cgroup_memory.hpp"
 
 namespace {
 
 constexpr double GIB = 1024.0 * 1024.0 * 1024.0;
 
-std::string file_text(const char* path) {
+std::string file_text(const std::string& path) {
   std::ifstream file(path);
   std::ostringstream text;
   text << file.rdbuf();
@@ -25,9 +26,9 @@ std::string file_text(const char* path) {
 }
 
 double this_host_available() {
-  const double available =
-      available_memory(file_text("/proc/meminfo"), file_text("/sys/fs/cgroup/memory.max"),
-                       file_text("/sys/fs/cgroup/memory.current"));
+  const double available = available_memory(
+      file_text("/proc/meminfo"), cgroup_memory_room(file_text("/proc/self/cgroup"),
+                                                     file_text("/proc/self/mountinfo"), file_text));
   if (available >= 0.0) return available;
   return static_cast<double>(sysconf(_SC_AVPHYS_PAGES)) * sysconf(_SC_PAGESIZE);
 }
@@ -43,8 +44,7 @@ double block_need(const StudyOptions& options, const Block& block) {
   return bytes;
 }
 
-double available_memory(const std::string& meminfo, const std::string& cgroup_max,
-                        const std::string& cgroup_current) {
+double available_memory(const std::string& meminfo, double cgroup_room) {
   double available = -1.0;
   std::istringstream lines(meminfo);
   std::string line;
@@ -52,10 +52,8 @@ double available_memory(const std::string& meminfo, const std::string& cgroup_ma
   while (std::getline(lines, line)) {
     if (std::sscanf(line.c_str(), "MemAvailable: %lf kB", &kib) == 1) available = kib * 1024.0;
   }
-  double limit = 0.0;
-  double current = 0.0;
-  if (std::istringstream(cgroup_max) >> limit && std::istringstream(cgroup_current) >> current) {
-    available = available < 0.0 ? limit - current : std::min(available, limit - current);
+  if (cgroup_room >= 0.0) {
+    available = available < 0.0 ? cgroup_room : std::min(available, cgroup_room);
   }
   return available;
 }

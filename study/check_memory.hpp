@@ -11,11 +11,10 @@
 // lays them out and, when snapshots are written, the text buffers.
 double block_need(const StudyOptions& options, const Block& block);
 
-// The memory a host has for new work, from the text of /proc/meminfo (MemAvailable: free memory
-// plus what the kernel can reclaim) and of a cgroup v2 limit and usage (memory.max, which may say
-// "max", and memory.current; empty when there is none): the lower of the two.
-double available_memory(const std::string& meminfo, const std::string& cgroup_max,
-                        const std::string& cgroup_current);
+// The memory a host has for new work: the lower of MemAvailable in the text of /proc/meminfo (free
+// memory plus what the kernel can reclaim) and what the process's control groups leave it
+// (cgroup_memory_room; negative when they set no limit).
+double available_memory(const std::string& meminfo, double cgroup_room);
 
 // How many bytes the processes of one host need beyond what it has (negative when they fit): every
 // process holds its own block, so their needs add up.

@@ -348,9 +348,14 @@ int main(int argc, char** argv) {
 
   std::string problem = settle(run, argc, argv, process_count, thread_level);
   if (problem.empty() && run.options.help) {
-    if (run.rank == 0) std::fputs(STUDY_USAGE, stdout);
+    const bool lost =
+        run.rank == 0 && (std::fputs(STUDY_USAGE, stdout) < 0 || std::fflush(stdout) != 0);
+    if (lost)
+      std::fprintf(stderr,
+                   "heat2d-study: the help text could not be written to standard output: %s\n",
+                   std::strerror(errno));
     MPI_Finalize();
-    return 0;
+    return lost ? 1 : 0;
   }
   if (problem.empty()) problem = prepare(run);
   if (!problem.empty()) return refuse(problem, run.rank);

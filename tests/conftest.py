@@ -1,5 +1,7 @@
 """Helpers for the tests that launch the real program: runs in fresh folders, snapshot files."""
 import os
+import shutil
+import stat
 import subprocess
 
 import pytest
@@ -52,3 +54,41 @@ def initial_copy(reference):
     """One copy of the initial field's text."""
     return (reference / INITIAL).read_text()
 
+
+
+# Runs write large folders, and the suite's folders live in memory (tmpfs): a test that passes
+# removes its folder; one that fails keeps it and the summary names it. The folders fixtures share
+# go when the whole run passed; a failed run's are cleared when the suite runs next (pytest empties
+# --basetemp at the start).
+KEPT = []
+
+
+def remove_folder(folder):
+    """Removes folder whatever the modes a test left inside it (a folder made read-only)."""
+    def writable_and_again(function, path, _):
+        os.chmod(os.path.dirname(path), stat.S_IRWXU)
+        function(path)
+    shutil.rmtree(folder, onerror=writable_and_again)
+
+
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_makereport(item):
+    report = (yield).get_result()
+    folder = getattr(item, "funcargs", {}).get("tmp_path")
+    if folder is None:
+        return
+    if report.failed and folder not in KEPT:
+        KEPT.append(folder)
+    elif report.when == "teardown" and folder not in KEPT and folder.exists():
+        remove_folder(folder)
+
+
+def pytest_terminal_summary(terminalreporter):
+    for folder in KEPT:
+        terminalreporter.write_line(f"kept for the failed test: {folder}")
+
+
+def pytest_sessionfinish(session, exitstatus):
+    basetemp = session.config.option.basetemp
+    if exitstatus == 0 and basetemp and os.path.isdir(basetemp):
+        remove_folder(basetemp)

@@ -139,8 +139,19 @@ def wait_for(condition, deadline):
     return condition()
 
 
-@pytest.mark.parametrize("signal_number", [signal.SIGINT, signal.SIGTERM])
-def test_an_interrupted_run_leaves_no_host_behind(tmp_path, signal_number):
+def children(pid, name):
+    """The process ids of pid's children called name."""
+    listed = " ".join(path.read_text() for path in Path(f"/proc/{pid}/task").glob("*/children"))
+    return [int(child) for child in listed.split() if command_name(child) == name]
+
+
+# Who is stopped: hosts.sh itself (by Ctrl-C or kill), or the launcher it started.
+STOPS = [("hosts.sh", signal.SIGINT), ("hosts.sh", signal.SIGTERM), ("mpiexec", signal.SIGKILL)]
+
+
+@pytest.mark.parametrize("whom, signal_number", STOPS,
+                         ids=[f"{signal.Signals(number).name} to {whom}" for whom, number in STOPS])
+def test_an_interrupted_run_leaves_no_host_behind(tmp_path, whom, signal_number):
     temporary = tmp_path / "tmp"
     temporary.mkdir()
     run = start_hosts(tmp_path, "--", "sleep", 300, env={"TMPDIR": str(temporary)})
@@ -154,23 +165,52 @@ def test_an_interrupted_run_leaves_no_host_behind(tmp_path, signal_number):
             pytest.fail(f"hosts.sh ended with status {status} before the signal: {stderr}")
         sleeping = sleeping_on(hosts)
         assert sorted(sleeping.values()) == hosts, sleeping
-        run.send_signal(signal_number)
+        if whom == "hosts.sh":
+            run.send_signal(signal_number)
+        else:
+            (launcher,) = children(run.pid, "mpiexec")
+            os.kill(launcher, signal_number)
         status, _, stderr = finish(run, timeout=60)
     finally:
         if run.poll() is None:
             run.terminate()
             run.communicate(timeout=60)
     assert status == 128 + signal_number, stderr
+    if whom == "mpiexec":
+        # One line, not bash's report of the killed job with its whole command line.
+        assert stderr.endswith("hosts.sh: mpiexec was killed by SIGKILL; the hosts are removed\n")
+        assert "ip netns exec" not in stderr, stderr
     assert namespaces(prefix) == []
     assert list(temporary.iterdir()) == []
     assert wait_for(lambda: all(command_name(pid) != "sleep" for pid in sleeping), deadline)
 
 
-def test_without_the_right_to_make_hosts_nothing_runs_and_the_status_is_77():
-    as_nobody = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
-    command = [*(as_nobody if os.geteuid() == 0 else []), "bash", HOSTS_SH, "--", "echo", "ran"]
+AS_NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+# Set-up faults: (run as nobody, TMPDIR under the test's folder, program, status, the one line).
+REFUSALS = {
+    "no right to make hosts": (True, None, ["echo", "ran"], 77, "hosts.sh: cannot "),
+    "TMPDIR with a blank": (False, "a b", ["echo", "ran"], 2, "hosts.sh: TMPDIR '{tmp}/a b' holds"),
+    "TMPDIR missing": (False, "gone", ["echo", "ran"], 2,
+                       "hosts.sh: TMPDIR '{tmp}/gone' is not a folder"),
+    "no such program": (False, None, ["/nonexistent"], 127,
+                        "hosts.sh: cannot start '/nonexistent': no such file"),
+    "a folder as the program": (False, None, ["/tmp"], 126,
+                                "hosts.sh: cannot start '/tmp': not an executable file"),
+}
+
+
+@pytest.mark.parametrize("name", REFUSALS)
+def test_what_cannot_be_set_up_runs_nothing_and_says_why_in_one_line(tmp_path, name):
+    as_nobody, temporary, program, status, line = REFUSALS[name]
+    (tmp_path / "a b").mkdir()
+    environment = {**os.environ, "MPIEXEC": MPIEXEC}
+    if temporary:
+        environment["TMPDIR"] = str(tmp_path / temporary)
+    command = [*(AS_NOBODY if as_nobody and os.geteuid() == 0 else []), "bash", HOSTS_SH, "--",
+               *program]
     result = subprocess.run(command, cwd="/", capture_output=True, text=True, timeout=60,
-                            env={**os.environ, "MPIEXEC": MPIEXEC})
-    assert result.returncode == 77 and result.stdout == ""
-    assert result.stderr.count("\n") == 1 and result.stderr.startswith("hosts.sh: cannot "), \
-        result.stderr
+                            env=environment)
+    assert result.returncode == status and result.stdout == ""
+    assert result.stderr.count("\n") == 1 and result.stderr.startswith(
+        line.format(tmp=tmp_path)), result.stderr
+    assert list((tmp_path / "a b").iterdir()) == []

@@ -501,13 +501,15 @@ def test_a_file_size_limit_fails_the_save_in_one_line(tmp_path):
     assert list(tmp_path.iterdir()) == []
 
 
-def test_a_summary_that_cannot_be_written_fails_the_run(tmp_path):
+@pytest.mark.parametrize("options, what", [(["--every", "0", "--steps", "10", "--json"], "summary"),
+                                           (["--help"], "help text")])
+def test_a_summary_or_help_that_cannot_be_written_fails_the_run(tmp_path, options, what):
     # Started alone: under mpiexec the launcher, not the process, writes to the final stdout.
     with open("/dev/full", "w") as full:
-        result = subprocess.run([STUDY, "--every", "0", "--steps", "10", "--json"], cwd=tmp_path,
-                                stdout=full, stderr=subprocess.PIPE, text=True, timeout=60)
+        result = subprocess.run([STUDY, *options], cwd=tmp_path, stdout=full,
+                                stderr=subprocess.PIPE, text=True, timeout=60)
     assert result.returncode == 1
-    assert "heat2d-study: the summary could not be written to standard output: No space left on " \
+    assert f"heat2d-study: the {what} could not be written to standard output: No space left on " \
            "device" in result.stderr
 
 

@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 
+#include "study/cgroup_memory.hpp"
 #include "study/check_memory.hpp"
 #include "study/check_problem.hpp"
 #include "study/exact_solution.hpp"
@@ -62,10 +64,84 @@ TEST(CheckMemory, AHostNeedsTheSumOfItsBlocksAndHasTheLowerOfItsLimits) {
   const double GIB = 1024.0 * 1024.0 * 1024.0;
   EXPECT_EQ(host_shortfall({6 * GIB, 6 * GIB}, 10 * GIB), 2 * GIB);
   const std::string meminfo = "MemTotal: 24000000 kB\nMemAvailable: 20000000 kB\nCached: 5 kB\n";
-  EXPECT_EQ(available_memory(meminfo, "", ""), 20000000.0 * 1024);
-  EXPECT_EQ(available_memory(meminfo, "max\n", "4096\n"), 20000000.0 * 1024);
-  EXPECT_EQ(available_memory(meminfo, "8589934592\n", "1073741824\n"), 7 * GIB);
-  EXPECT_EQ(available_memory("MemFree: 1 kB\n", "8589934592\n", "0\n"), 8 * GIB);
+  EXPECT_EQ(available_memory(meminfo, -1.0), 20000000.0 * 1024);
+  EXPECT_EQ(available_memory(meminfo, 7 * GIB), 7 * GIB);
+  EXPECT_EQ(available_memory("MemFree: 1 kB\n", 8 * GIB), 8 * GIB);
+}
+
+// A machine's control groups as /proc/self/cgroup, /proc/self/mountinfo and the group files give
+// them, and what their limits leave the process.
+struct Hierarchy {
+  const char* name;
+  const char* cgroups;
+  const char* mounts;
+  std::map<std::string, std::string> files;
+  double room;
+};
+
+// A scheduler's job sets its limit two or more levels above the process's own group; the
+// unified hierarchy of a v1 machine holds no memory controller; a container sees its own part of
+// the hierarchy from its root; "max" and v1's largest number are no limit.
+TEST(CheckMemory, TheTightestLimitFromTheProcesssGroupUpToTheRoot) {
+  const double MIB = 1024.0 * 1024.0;
+  const char* V2_MOUNT = "30 23 0:26 / /sys/fs/cgroup rw,nosuid - cgroup2 cgroup2 rw,nsdelegate\n";
+  const char* V1_MOUNTS =
+      "31 23 0:28 / /sys/fs/cgroup rw - tmpfs tmpfs rw,mode=755\n"
+      "32 31 0:29 / /sys/fs/cgroup/cpu,cpuacct rw - cgroup cgroup rw,cpu,cpuacct\n"
+      "35 31 0:32 / /sys/fs/cgroup/memory rw - cgroup cgroup rw,memory\n"
+      "41 31 0:38 / /sys/fs/cgroup/unified rw - cgroup2 cgroup2 rw\n";
+  const std::string job2 = "/sys/fs/cgroup/system.slice/slurmstepd.scope/job_7";
+  const std::string job1 = "/sys/fs/cgroup/memory/slurm/uid_0/job_7";
+  const std::string none = "9223372036854771712\n";
+  const Hierarchy hierarchies[] = {
+      {"v2, the job's limit",
+       "0::/system.slice/slurmstepd.scope/job_7/step_0/user/task_0\n",
+       V2_MOUNT,
+       {{job2 + "/memory.max", "4294967296\n"},
+        {job2 + "/memory.current", "3221225472\n"},
+        {job2 + "/memory.stat", "anon 1\ninactive_file 1073741824\nactive_file 5\n"},
+        {job2 + "/step_0/memory.max", "max\n"},
+        {job2 + "/step_0/memory.current", "3221225472\n"},
+        {job2 + "/step_0/user/task_0/memory.max", "8589934592\n"},
+        {job2 + "/step_0/user/task_0/memory.current", "1073741824\n"},
+        {"/sys/fs/cgroup/system.slice/memory.max", "max\n"},
+        {"/sys/fs/cgroup/system.slice/memory.current", "9\n"}},
+       2048 * MIB},
+      {"v1, the job's limit",
+       "5:cpu,cpuacct:/\n4:memory:/slurm/uid_0/job_7/step_0\n0::/\n",
+       V1_MOUNTS,
+       {{job1 + "/memory.limit_in_bytes", "1073741824\n"},
+        {job1 + "/memory.usage_in_bytes", "805306368\n"},
+        {job1 + "/memory.stat", "inactive_file 9\ntotal_inactive_file 268435456\n"},
+        {job1 + "/step_0/memory.limit_in_bytes", none},
+        {job1 + "/step_0/memory.usage_in_bytes", "805306368\n"},
+        {"/sys/fs/cgroup/memory/memory.limit_in_bytes", none},
+        {"/sys/fs/cgroup/memory/memory.usage_in_bytes", "3546664960\n"},
+        {"/sys/fs/cgroup/unified/memory.max", "1048576\n"},
+        {"/sys/fs/cgroup/unified/memory.current", "0\n"}},
+       512 * MIB},
+      {"a container's view",
+       "0::/docker/abc/inner\n",
+       "30 23 0:26 /docker/abc /sys/fs/cgroup rw - cgroup2 cgroup2 rw\n",
+       {{"/sys/fs/cgroup/memory.max", "2147483648\n"},
+        {"/sys/fs/cgroup/memory.current", "1073741824\n"},
+        {"/sys/fs/cgroup/inner/memory.max", "max\n"},
+        {"/sys/fs/cgroup/inner/memory.current", "1\n"}},
+       1024 * MIB},
+      {"no limit",
+       "0::/user.slice\n",
+       V2_MOUNT,
+       {{"/sys/fs/cgroup/user.slice/memory.max", "max\n"},
+        {"/sys/fs/cgroup/user.slice/memory.current", "1\n"}},
+       -1.0},
+  };
+  for (const Hierarchy& h : hierarchies) {
+    const ReadText read = [&h](const std::string& path) {
+      const auto file = h.files.find(path);
+      return file == h.files.end() ? std::string() : file->second;
+    };
+    EXPECT_EQ(cgroup_memory_room(h.cgroups, h.mounts, read), h.room) << h.name;
+  }
 }
 
 // The slowest process's time loop, the largest share any process spent trading edges (not the
