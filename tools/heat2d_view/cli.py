@@ -182,8 +182,9 @@ def parser():
     animate.set_defaults(action=animate_command)
 
     vtk = command("vtk", "ParaView time series: .vti files and a .pvd collection",
-                  "Writes every k-th label or step, and the last, as VTK ImageData files with a "
-                  ".pvd collection of their times, for ParaView or VisIt: for snapshot files "
+                  "Writes every k-th label or step, and the last, as VTK ImageData files (the "
+                  "values as raw little-endian doubles after the XML) with a .pvd collection of "
+                  "their times, for ParaView or VisIt: for snapshot files "
                   "also the initial field, at t = 0; for a series S x dt from its records, "
                   "exactly in decimal.")
     vtk.add_argument("--every", type=whole_number(1), default=1,
