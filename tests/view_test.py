@@ -1,5 +1,6 @@
 """heat2d-view on folders written by the real solvers: reassembly, the verdict of compare, one clear
 message for every kind of bad input, and the files plot, animate and vtk produce."""
+import json
 import os
 import pathlib
 import resource
@@ -276,6 +277,8 @@ def test_bad_input_gets_one_line_naming_the_file(runs, tmp_path, damage, problem
     (["vtk", "SERIES", "--dt", "1e-4"], "--dt is for snapshot files"),
     (["check", "x/*.npy"], "x/*.npy: heat2d-view expands FILE.*.npy"),
     (["compare", "RUN", "SERIES", "RUN"], "3 runs given, where this command reads 2"),
+    (["xdmf", "RUN"], "snapshot files are text, which XDMF cannot point into"),
+    (["xdmf", "SERIES", "-o", "series.vti"], "series.vti: the output must end in .xmf or .xdmf"),
 ])
 def test_bad_options_are_refused_with_nothing_written(runs, tmp_path, arguments, problem):
     os.chdir(tmp_path)
@@ -327,6 +330,68 @@ def test_vtk_series_starts_with_the_initial_field_and_gives_exact_times(runs, tm
     assert [Decimal(d.get("timestep")) for d in datasets] == [s * Decimal("1e-5") for s in steps]
     values = vti(tmp_path / "saved" / datasets[-1].get("file"))[1]
     assert bits(values) == bits(np.load(runs["saved"] / "final.npy").T.ravel())
+
+
+# ParaView's readers, run by its pvpython: the XDMF series through both XDMF readers at two of its
+# fields and one .vti, each field's values and the collection's times saved for the test to compare.
+PARAVIEW_READS = """
+import sys
+import numpy as np
+from paraview import servermanager, simple
+from vtkmodules.util.numpy_support import vtk_to_numpy
+from vtkmodules.vtkIOXML import vtkXMLImageDataReader
+
+xmf, vti, out = sys.argv[1:]
+def values(data):
+    data = data.GetBlock(0) if data.IsA("vtkMultiBlockDataSet") else data
+    return vtk_to_numpy(data.GetPointData().GetArray("temperature"))
+for name, reader in (("xdmf", simple.XDMFReader(FileNames=[xmf])),
+                     ("xdmf3", simple.Xdmf3ReaderS(FileName=[xmf]))):
+    times = reader.TimestepValues
+    fields = []
+    for time in times[1], times[-1]:
+        reader.UpdatePipeline(time)
+        fields.append(values(servermanager.Fetch(reader)))
+    np.savez(f"{out}/{name}.npz", times=times, fields=fields)
+image = vtkXMLImageDataReader()
+image.SetFileName(vti)
+image.Update()
+np.savez(f"{out}/vti.npz", fields=[values(image.GetOutput())])
+"""
+
+
+def pad_header(path):
+    """The same field behind a header 64 bytes longer, as NumPy may pad it, and its record cut to
+    the keys of a record that ties it to no bytes."""
+    data = path.read_bytes()
+    length = int.from_bytes(data[8:10], "little")
+    header = data[10:10 + length].rstrip(b"\n") + b" " * 64 + b"\n"
+    path.write_bytes(data[:8] + len(header).to_bytes(2, "little") + header + data[10 + length:])
+    record = path.with_name(path.name + ".json")
+    keys = ("format", "version", "rows", "cols", "steps", "dt", "initial")
+    record.write_text(json.dumps({key: json.loads(record.read_text())[key] for key in keys}))
+
+
+@pytest.mark.skipif(shutil.which("pvpython") is None, reason="pvpython is not installed (Debian's "
+                    "paraview, 176 MB; Debian's python3-vtk9 has no XDMF reader)")
+def test_paraview_reads_the_xdmf_series_and_a_vti_bit_for_bit(runs, tmp_path):
+    series = tmp_path / "saved"
+    shutil.copytree(runs["saved"], series)
+    pad_header(series / "final.6.npy")  # read past each file's own header
+    result = view("xdmf", f"{series}/final.*.npy", "-o", tmp_path / "series.xmf")
+    assert result.returncode == 0, result.stderr
+    assert view("vtk", series, "--every", 100, "-o", tmp_path / "vtk").returncode == 0
+    read = subprocess.run(["pvpython", "-c", PARAVIEW_READS, tmp_path / "series.xmf",
+                           tmp_path / "vtk" / "field_step_3.vti", tmp_path], capture_output=True,
+                          text=True, timeout=300)
+    assert read.returncode == 0, read.stderr
+    for reader in "xdmf", "xdmf3":
+        with np.load(tmp_path / f"{reader}.npz") as got:
+            assert got["times"].tolist() == [float(f"{s}e-5") for s in [*range(3, 202, 3), 202]]
+            assert [bits(field) for field in got["fields"]] == \
+                [bits(np.load(series / name).ravel()) for name in ("final.6.npy", "final.npy")]
+    with np.load(tmp_path / "vti.npz") as got:
+        assert bits(got["fields"][0]) == bits(np.load(series / "final.3.npy").T.ravel())
 
 
 def test_plot_and_animation_have_the_expected_size_and_frames(runs, tmp_path):

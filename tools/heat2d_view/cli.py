@@ -1,4 +1,4 @@
-"""Command line of heat2d-view: plot, animate, vtk, check and compare."""
+"""Command line of heat2d-view: plot, animate, vtk, xdmf, check, compare and scaling."""
 import argparse
 import pathlib
 import sys
@@ -95,6 +95,19 @@ def vtk_command(options):
     run = open_runs(options.run, 1, options.dt)[0]
     collection = write_series(run, keys_with_last(run.keys, options.every), folder)
     print(f"ParaView time series: {collection}")
+
+
+def xdmf_command(options):
+    from .xdmf import write_xdmf
+    run = open_runs(options.run, 1)[0]
+    if run.unit != "step":
+        raise RunError(f"{run.name}: snapshot files are text, which XDMF cannot point into; "
+                       "xdmf is for a series of saved fields (FILE.S.npy), vtk for these")
+    default = pathlib.Path(f"{run.name[:-len('.*.npy')]}.xmf")
+    output = output_file(options.output, default, (".xmf", ".xdmf"))
+    with replacing(output) as temporary:
+        write_xdmf(run, keys_with_last(run.keys, options.every), temporary)
+    print(f"XDMF time series: {output}")
 
 
 def compare_command(options):
@@ -194,6 +207,19 @@ def parser():
                      help="folder to write, replacing an earlier series there; its parent must "
                      "exist (default: vtk in the run's folder)")
     vtk.set_defaults(action=vtk_command)
+
+    xdmf = command("xdmf", "XDMF time series of a saved series, read in place by ParaView",
+                   "Writes an XDMF file whose items point into the saved fields FILE.S.npy past "
+                   "their headers (raw little-endian doubles), with the times S x dt from their "
+                   "records, for ParaView (XDMF Reader or Xdmf3 Reader) and VisIt: a series of any "
+                   "size opens without a copy. The values are read a grid row after another, so "
+                   "the readers' X axis is y (along a row) and their Y axis x.")
+    xdmf.add_argument("--every", type=whole_number(1), default=1,
+                      help=f"{every_help} (default: %(default)s, all)")
+    xdmf.add_argument("-o", "--output", type=pathlib.Path,
+                      help="XDMF file to write, ending in .xmf or .xdmf; the fields are named "
+                      "relative to it (default: FILE.xmf beside the series)")
+    xdmf.set_defaults(action=xdmf_command)
 
     check = command("check", "is the run sound? (reads every file)",
                     "Reads and checks every snapshot file, or every member of a series and its "
