@@ -26,6 +26,7 @@
 #include "study/check_problem.hpp"
 #include "study/initial_snapshot.hpp"
 #include "study/largest_difference.hpp"
+#include "study/snapshot_record.hpp"
 #include "study/start.hpp"
 #include "study/summary.hpp"
 
@@ -288,6 +289,7 @@ int main(int argc, char** argv) {
   // The same spacing rule as heat2d: dx = (b - a) / NX on the unit square.
   run.scheme = make_scheme(1.0 / o.rows, 1.0 / o.cols, o.dt);
   run.losses.program = "heat2d-study";
+  if (run.rank == 0) record_snapshot_run(o, run.start, run.grid.rows);
   initial_snapshot(run);
 
   MPI_Barrier(MPI_COMM_WORLD);
