@@ -71,7 +71,7 @@ def test_strips_reassemble_into_the_one_process_grid(runs):
     reference = dict(one.fields())
     for n in range(2, 6):
         run = RunFolder(runs[n])
-        assert run.process_count == n
+        assert set(run.counts.values()) == {n}
         for label, field in run.fields():
             assert np.array_equal(field, reference[label]), (n, label)
     # Any grid: the last label of the study run is step 201, which --save-every wrote exactly.
@@ -136,6 +136,48 @@ def test_compare_series_across_process_counts_and_against_the_snapshot_text(runs
         assert verdict.stdout.startswith(f"step {step} differs first: 1 cell, at row 5, column 3")
 
 
+def test_values_of_any_width_read_back_as_the_saved_series_prints_them(tmp_path):
+    """%lf gives a value as many digits as it needs: 10000, -1000 and 1e307's 308 digits."""
+    start = np.zeros((8, 6))
+    start[0], start[-1], start[4, 3] = 10000.0, -1000.0, 1e307
+    np.save(tmp_path / "start.npy", start)
+    assert launch(2, tmp_path, command=[STUDY, "--initial", "start.npy", "--steps", 4, "--every", 1,
+                                        "--save", "f.npy", "--save-every", 1]).returncode == 0
+    result = view("compare", f"{tmp_path}/f.*.npy", f"{tmp_path}/rank*.000000")
+    assert result.stdout.startswith("identical at the 4 steps both have (1 to 4)"), result.stderr
+
+
+def test_a_restart_on_other_process_rows_is_read_with_each_labels_own_strips(tmp_path):
+    """Four strips to step 60 at dt 3e-5, then a restart from step 20 on 2 x 2 blocks (two strip
+    files a label) that stops after label 36, as if killed: labels 40 and 44 stay the first run's,
+    and the first run's files of ranks 2 and 3 at labels the restart wrote are left out."""
+    run, whole = tmp_path / "run", tmp_path / "whole"
+    problem = ["--rows", 13, "--cols", 7, "--dt", 3e-5, "--every", 4, "--steps", 60]
+    assert launch(4, run, command=[STUDY, *problem, "--save", "f.npy", "--save-every", 20]
+                  ).returncode == 0
+    names = [snapshot_name(rank, label) for rank in range(4) for label in (40, 44)]
+    kept = {name: (run / name).read_bytes() for name in names}
+    assert launch(4, run, command=[STUDY, "--restart", "f.20.npy", *problem[6:], "--split",
+                                   "blocks", "--procs", "2x2"]).returncode == 0
+    for name, text in kept.items():
+        (run / name).write_bytes(text)
+    assert launch(1, whole, command=[STUDY, *problem]).returncode == 0
+    text = f"{run}/rank*.000000"
+    assert view("check", text).stdout == (
+        "sound: 15 labels of a 13 x 7 grid from 4 processes (labels 0 to 16), 2 processes (labels "
+        "20 to 36), 4 processes (labels 40 to 44), 2 processes (labels 48 to 56); left out: 16 "
+        "files of an earlier run at labels a restart wrote again, rank2_20.000000 to "
+        "rank3_56.000000\n")
+    assert view("compare", text, whole).stdout.startswith("identical: 15 labels")
+    # Times from the record's dt; without a record, heat2d's is assumed and the note says so.
+    assert view("vtk", text, "--every", 10, "-o", tmp_path / "vtk").returncode == 0
+    datasets = ET.parse(tmp_path / "vtk" / "field.pvd").getroot().findall("./Collection/DataSet")
+    assert [d.get("timestep") for d in datasets] == ["0", "0.00003", "0.00123", "0.00171"]
+    (whole / "snapshots.json").unlink()
+    guessed = view("plot", whole, "-o", tmp_path / "whole.png")
+    assert guessed.returncode == 0 and "times assume heat2d's dt = 1e-05" in guessed.stderr
+
+
 def edit(folder, name, old, new):
     path = folder / name
     path.write_bytes(path.read_bytes().replace(old, new, 1))
@@ -173,6 +215,18 @@ def saved(damage):
 def resave(folder, name, change):
     np.save(folder / name, change(np.load(folder / name)))
     return name
+
+
+def written(first_step, steps, process_rows, every=10):
+    return {"first_step": first_step, "steps": steps, "every": every, "process_rows": process_rows}
+
+
+def recorded(folder, text=None, **changes):
+    """heat2d-study's record of the 2-process heat2d run's snapshot files, with `changes`."""
+    record = {"format": "heat2d-study snapshots", "version": 1, "rows": 10, "cols": 10, "dt": 1e-5,
+              "initial": "heat2d", "runs": [written(0, 25000, 2)], **changes}
+    (folder / "snapshots.json").write_text(text or json.dumps(record))
+    return "snapshots.json"
 
 
 def mixed_process_counts(folder):
@@ -239,6 +293,15 @@ BAD_INPUT = [
      "no series of saved fields (FILE.S.npy)"),
     (lambda f: shutil.copytree(f.parent / "saved", f, dirs_exist_ok=True) and "",
      "holds 2 runs, give one: "),
+    (lambda f: recorded(f, text="{"), "snapshots.json: not JSON"),
+    (lambda f: replace_with(f, recorded(f), os.mkfifo), "snapshots.json: a FIFO, not a record"),
+    (lambda f: recorded(f, rows=13), "snapshots.json: a 13 x 10 grid, but the snapshot files of "
+                                     "label 0 hold 10 x 10"),
+    (lambda f: recorded(f, runs=[written(0, 25000, 3)]) and snapshot_name(2, 0),
+     "missing (label 0 was written on 3 process rows, ranks 0 to 2)"),
+    (lambda f: recorded(f, runs=[written(0, 20000, 2), written(20010, 25000, 2)])
+     and snapshot_name(0, 20000), "label 20000 is written by none of the runs"),
+    (lambda f: recorded(f, runs=[written(0, 25000, 0)]), "run 1 is {"),
 ]
 
 

@@ -6,6 +6,7 @@ import sys
 from . import problem
 from .output import output_file, output_folder, replacing
 from .run_folder import RunError, plural
+from .run_record import NAME as RECORD_NAME
 from .saved import load_field
 from .sources import open_runs
 
@@ -48,6 +49,16 @@ def chosen_key(run, options):
     return key
 
 
+def opened_for_times(options):
+    """The one run a command that shows times reads; where they rest on a guessed dt, says so."""
+    run = open_runs(options.run, 1, options.dt)[0]
+    if getattr(run, "assumed_dt", False):
+        print(f"heat2d-view: note: {run.name} has no {RECORD_NAME} (heat2d-study writes it beside "
+              f"its snapshot files) and is not heat2d's run: times assume heat2d's dt = "
+              f"{problem.DT!r}; give --dt for the run's own", file=sys.stderr)
+    return run
+
+
 def is_lone_field(arguments):
     path = pathlib.Path(arguments[0])
     return len(arguments) == 1 and path.suffix == ".npy" and "*" not in path.name and \
@@ -62,7 +73,7 @@ def plot_command(options):
         field = load_field(source)
         title = f"{source.name}: {field.shape[0]} x {field.shape[1]} field"
     else:
-        run = open_runs(options.run, 1, options.dt)[0]
+        run = opened_for_times(options)
         key = chosen_key(run, options)
         output = output_file(options.output, run.folder / run.picture_name(key),
                              PICTURE_EXTENSIONS)
@@ -82,7 +93,7 @@ def default_folder(arguments):
 def animate_command(options):
     from .pictures import animate
     output = output_file(options.output, default_folder(options.run) / "field.gif", (".gif",))
-    run = open_runs(options.run, 1, options.dt)[0]
+    run = opened_for_times(options)
     keys = keys_with_last(run.keys, options.every)
     with replacing(output) as temporary:
         frames = animate(run, keys, temporary, options.fps)
@@ -92,7 +103,7 @@ def animate_command(options):
 def vtk_command(options):
     from .vtk import SERIES_FILE, write_series
     folder = output_folder(options.output, default_folder(options.run) / "vtk", SERIES_FILE)
-    run = open_runs(options.run, 1, options.dt)[0]
+    run = opened_for_times(options)
     collection = write_series(run, keys_with_last(run.keys, options.every), folder)
     print(f"ParaView time series: {collection}")
 
@@ -153,8 +164,9 @@ def parser():
     p = argparse.ArgumentParser(prog="heat2d-view", description=DESCRIPTION, epilog=SOURCE_HELP)
     commands = p.add_subparsers(dest="command", required=True, metavar="COMMAND")
     run_help = "run folder (the working directory of a heat2d or heat2d-study run), or a series"
-    dt_help = ("time step of a run's snapshot files, for the times shown (default: "
-               f"{problem.DT:g}, heat2d's); a series' records give its own")
+    dt_help = (f"time step of a run's snapshot files without a {RECORD_NAME}, for the times "
+               f"shown (default: {problem.DT:g}, heat2d's); heat2d-study's runs and series "
+               "record their own")
     every_help = "every k-th label or step, and always the last"
 
     def command(name, help, description):
