@@ -110,7 +110,8 @@ def test_compare_finds_one_changed_digit_among_thousands_of_files(runs, tmp_path
     for rank in (0, 1):
         (fewer / snapshot_name(rank, 24990)).unlink()
     only = view("compare", runs[2], fewer)
-    assert only.returncode == 1 and "1 label only in" in only.stdout and "24990" in only.stdout
+    assert (only.returncode, only.stdout) == (1, "identical at the 2499 labels both have (0 to "
+                                                 f"24980); 1 label only in {runs[2]} (first 24990)\n")
 
 
 def test_compare_series_across_process_counts_and_against_the_snapshot_text(runs, tmp_path):
@@ -125,15 +126,20 @@ def test_compare_series_across_process_counts_and_against_the_snapshot_text(runs
 
     changed = tmp_path / "changed"
     shutil.copytree(runs["saved"], changed)
-    # One bit against a series; a unit of the sixth decimal against snapshot files.
-    for step, change, other in ((129, lambda v: np.nextafter(v, np.inf), series),
-                                (21, lambda v: v + 1e-6, text)):
+    for name in "final.3.npy", "final.3.npy.json":
+        (changed / name).unlink()
+    # One bit against a series, the step it lacks named after; a unit of the sixth decimal
+    # against snapshot files.
+    for step, change, other, after in (
+            (129, lambda v: np.nextafter(v, np.inf), series, f"; 1 step only in {series} (first 3)"),
+            (21, lambda v: v + 1e-6, text, "")):
         field = np.load(changed / f"final.{step}.npy")
         field[5, 3] = change(field[5, 3])
         np.save(changed / f"final.{step}.npy", field)
         verdict = view("compare", changed, other)
         assert verdict.returncode == 1, verdict.stderr
         assert verdict.stdout.startswith(f"step {step} differs first: 1 cell, at row 5, column 3")
+        assert verdict.stdout.endswith(f"{after}\n")
 
 
 def test_values_of_any_width_read_back_as_the_saved_series_prints_them(tmp_path):

@@ -241,7 +241,8 @@ def parser():
     compare = command(
         "compare", "are two runs identical, label by label or step by step?",
         "Compares two runs. Snapshot files against snapshot files, label by label, and a series "
-        "against a series, step by step, bit for bit. A series against snapshot files at the "
+        "against a series, step by step, bit for bit, at the labels or steps both have; then "
+        "names those only one has. A series against snapshot files at the "
         "steps both have (the file labelled L holds step L + 1): the text has six decimals, so "
         "they are the same where every value of the series, printed as %f, is the text's. "
         "Exit status: 0 identical, 1 different (a value, or labels or steps present in one run "
