@@ -110,8 +110,9 @@ def test_compare_finds_one_changed_digit_among_thousands_of_files(runs, tmp_path
     for rank in (0, 1):
         (fewer / snapshot_name(rank, 24990)).unlink()
     only = view("compare", runs[2], fewer)
-    assert (only.returncode, only.stdout) == (1, "identical at the 2499 labels both have (0 to "
-                                                 f"24980); 1 label only in {runs[2]} (first 24990)\n")
+    assert (only.returncode, only.stdout) == (
+        1, f"identical at the 2499 labels both have (0 to 24980); 1 label only in {runs[2]} "
+           "(first 24990)\n")
 
 
 def test_compare_series_across_process_counts_and_against_the_snapshot_text(runs, tmp_path):
@@ -130,9 +131,9 @@ def test_compare_series_across_process_counts_and_against_the_snapshot_text(runs
         (changed / name).unlink()
     # One bit against a series, the step it lacks named after; a unit of the sixth decimal
     # against snapshot files.
-    for step, change, other, after in (
-            (129, lambda v: np.nextafter(v, np.inf), series, f"; 1 step only in {series} (first 3)"),
-            (21, lambda v: v + 1e-6, text, "")):
+    lacks = f"; 1 step only in {series} (first 3)"
+    for step, change, other, after in ((129, lambda v: np.nextafter(v, np.inf), series, lacks),
+                                       (21, lambda v: v + 1e-6, text, "")):
         field = np.load(changed / f"final.{step}.npy")
         field[5, 3] = change(field[5, 3])
         np.save(changed / f"final.{step}.npy", field)
