@@ -487,6 +487,118 @@ def test_plot_and_animation_have_the_expected_size_and_frames(runs, tmp_path):
         assert gif.n_frames == 8  # steps 3, 33, ..., 183 and 202
 
 
+# Runs whose seconds per step are the model's, c = 1e-9 s per cell, alpha = 4e-6 s per message,
+# beta = 2e-10 s per byte, for the cells of the busiest block (the last process row takes the
+# rows' remainder: 334 of 1000 on 3), per thread: rows, cols, procs, split, threads, cells,
+# messages, bytes, a factor on the time (the repeated runs at P = 4 straddle the model), and
+# whether the line is an older run's, without threads, fuse and messages (one to each neighbour).
+# The 2000 x 1000 grid is swept strongly; at P = 2 it shares its cells per process with the weak
+# series, which takes the grid run only there, 1000 x 2000.
+SCALING_RUNS = [(1000, 1000, (1, 1), "strips", 1, 1000000, 0, 0, 1, False),
+                (1000, 1000, (2, 1), "strips", 1, 500000, 1, 8000, 1, True),
+                (1000, 1000, (3, 1), "strips", 1, 334000, 2, 16000, 1, False),
+                (1000, 1000, (4, 1), "strips", 1, 250000, 2, 16000, 0.9, False),
+                (1000, 1000, (4, 1), "strips", 1, 250000, 2, 16000, 1.1, False),
+                (1000, 2000, (2, 1), "strips", 1, 1000000, 1, 16000, 1, False),
+                (2000, 2000, (4, 1), "strips", 1, 1000000, 2, 32000, 1, False),
+                (1000, 1000, (2, 2), "blocks", 1, 250000, 2, 8000, 1, False),
+                (1000, 1000, (1, 1), "strips", 2, 1000000, 0, 0, 1, False),
+                (1000, 1000, (2, 1), "strips", 2, 500000, 1, 8000, 1, False),
+                (2000, 1000, (1, 1), "strips", 1, 2000000, 0, 0, 1, False),
+                (2000, 1000, (2, 1), "strips", 1, 1000000, 1, 8000, 1, False)]
+
+
+def scaling_lines(runs):
+    lines = []
+    for rows, cols, procs, split, threads, cells, messages, sent, factor, old in runs:
+        run = {"rows": rows, "cols": cols, "processes": procs[0] * procs[1], "split": split,
+               "procs": list(procs), "exchange": "blocking", "first_step": 0, "steps": 50,
+               "dt": 1e-9, "bytes_per_step": sent, "max_error": None, "seconds_per_step":
+               factor * (1e-9 * cells / threads + 4e-6 * messages + 2e-10 * sent)}
+        if not old:
+            run.update(threads=threads, fuse=1, messages_per_step=messages)
+        lines.append(json.dumps(run))
+    return "\n".join(lines) + "\n"
+
+
+def tables(text):
+    """The numbers of each table heat2d-view scaling prints, by the line above it: the blocks
+    between the model's line and the picture's."""
+    sections = {}
+    for block in text.split("\n\n")[1:-1]:
+        title, _, *rows = block.splitlines()
+        sections[title] = [[float(v) for v in row.split() if "x" not in v] for row in rows]
+    return sections
+
+
+def test_scaling_curves_and_the_model_fitted_from_the_runs(tmp_path):
+    lines = scaling_lines(SCALING_RUNS)
+    (tmp_path / "runs.jsonl").write_text(lines)
+    result = view("scaling", tmp_path / "runs.jsonl")
+    assert result.returncode == 0, result.stderr
+    assert "c = 1e-09 s per cell, alpha = 4e-06 s, beta = 2e-10 s per byte (fitted from the " \
+           "runs)" in result.stdout
+    t = [json.loads(line)["seconds_per_step"] for line in lines.splitlines()]
+    strong = {1: t[0], 2: t[1], 3: t[2], 4: (t[3] + t[4]) / 2}  # the median of the repeats
+    weak = {1: t[0], 2: t[5], 4: t[6]}
+    config = "strips, blocking, 1 thread, fuse 1, 50 steps of dt = 1e-09"
+    # P, runs, then measured and model: time per step, speed-up (strong only) and efficiency.
+    expected = {
+        f"weak scaling, 1e+06 cells per process: {config}":
+            [[p, 1, *[time, weak[1] / time] * 2] for p, time in weak.items()],
+        f"strong scaling, 1000 x 1000: {config}":
+            [[p, 1 + (p == 4), *[time, strong[1] / time, strong[1] / time / p] * 2]
+             for p, time in strong.items()],
+        f"strong scaling, 2000 x 1000: {config}":
+            [[1, 1, *[t[10], 1, 1] * 2], [2, 1, *[t[11], t[10] / t[11], t[10] / t[11] / 2] * 2]],
+        f"strong scaling, 1000 x 1000: {config.replace('strips', 'blocks')}":
+            [[4, 1, *[t[7], 1, 1] * 2]],
+        f"strong scaling, 1000 x 1000: {config.replace('1 thread', '2 threads')}":
+            [[1, 1, *[t[8], 1, 1] * 2], [2, 1, *[t[9], t[8] / t[9], t[8] / t[9] / 2] * 2]]}
+    found = tables(result.stdout)
+    assert list(found) == list(expected)
+    for title, rows in expected.items():
+        assert found[title] == [pytest.approx(row, rel=1e-3) for row in rows], title
+    with Image.open(tmp_path / "runs.png") as png:
+        assert png.format == "PNG" and png.size == (1800, 450)
+
+    # One grid on strips trades bytes in proportion to its messages: alpha and beta cannot be
+    # told apart until one is given.
+    (tmp_path / "strips.jsonl").write_text(scaling_lines(SCALING_RUNS[:5]))
+    alone = view("scaling", tmp_path / "strips.jsonl")
+    assert alone.returncode == 0 and alone.stdout.startswith(
+        "model: not drawn: these runs cannot tell c, alpha and beta apart"), alone.stderr
+    given = view("scaling", tmp_path / "strips.jsonl", "--beta", 2e-10)
+    assert "c = 1e-09 s per cell, alpha = 4e-06 s, beta = 2e-10 s per byte (c and alpha fitted " \
+           "from the runs, the others given)" in given.stdout, given.stderr
+
+
+def changed_run(**changes):
+    return json.dumps({**json.loads(scaling_lines(SCALING_RUNS[2:3])), **changes})
+
+
+# Each row is the second line of a file whose first is a sound run, and what the message says.
+BAD_RUNS = [("{", "line 2: not JSON"),
+            ("[1, 2]", "line 2: not a run of heat2d-study --json (not a JSON object)"),
+            (changed_run(cols=None), "line 2: not a run of heat2d-study --json ('cols' is None)"),
+            (json.dumps({"rows": 10}), "(no 'cols')"),
+            (changed_run(procs=[2, 2]), "'procs' [2, 2] is not a process grid of 3"),
+            (changed_run(seconds_per_step="fast"), "'seconds_per_step' is 'fast'"),
+            (changed_run(seconds_per_step=0), "a 1000 x 1000 grid at 0 s per step"),
+            (changed_run(threads=0), "'threads' is 0"),
+            (changed_run(messages_per_step=True), "'messages_per_step' is True")]
+
+
+@pytest.mark.parametrize("line, message", BAD_RUNS)
+def test_a_bad_line_of_runs_is_named_with_its_number(tmp_path, line, message):
+    runs = tmp_path / "runs.jsonl"
+    runs.write_text(scaling_lines(SCALING_RUNS[:1]) + line + "\n")
+    result = view("scaling", runs)
+    assert result.returncode == 2 and result.stdout == ""
+    assert result.stderr.startswith(f"heat2d-view: {runs}: ") and message in result.stderr
+    assert result.stderr.count("\n") == 1 and list(tmp_path.iterdir()) == [runs], result.stderr
+
+
 def writing(_, folder):
     return any(path.is_file() for path in folder.rglob("*"))
 

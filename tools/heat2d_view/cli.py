@@ -136,6 +136,25 @@ def check_command(options):
     print(f"sound: {run.summary()}")
 
 
+def scaling_command(options):
+    from .pictures import PICTURE_EXTENSIONS
+    from .scaling import FitError, fit, group, read_runs, table
+    from .scaling_picture import draw
+    output = output_file(options.output, options.runs.with_suffix(".png"), PICTURE_EXTENSIONS)
+    runs = read_runs(options.runs)
+    series = group(runs)
+    given = {"c": options.c, "alpha": options.alpha, "beta": options.beta}
+    try:
+        constants, fitted = fit(runs, given)
+        problem = None
+    except FitError as error:
+        constants, fitted, problem = None, [], str(error)
+    print(table(series, constants, fitted, problem), end="")
+    with replacing(output) as temporary:
+        draw(series, constants, temporary)
+    print(f"\nCurves: {output}")
+
+
 def whole_number(low, high=None):
     """An argparse type: a whole number from `low` (to `high`), with a message saying so."""
     def parse(text):
@@ -171,9 +190,9 @@ def parser():
 
     def command(name, help, description):
         usage = f"heat2d-view {name} [-h] RUN_A RUN_B" if name == "compare" else None
-        sub = commands.add_parser(name, help=help, description=description, epilog=SOURCE_HELP,
-                                  usage=usage)
-        if name != "compare":
+        sub = commands.add_parser(name, help=help, description=description, usage=usage,
+                                  epilog=None if name == "scaling" else SOURCE_HELP)
+        if name not in ("compare", "scaling"):
             sub.add_argument("run", type=str, nargs="+", metavar="RUN", help=run_help)
         return sub
 
@@ -250,6 +269,28 @@ def parser():
     compare.add_argument("runs", type=str, nargs="+", metavar="RUN_A RUN_B",
                          help="two runs: folders, series or their files")
     compare.set_defaults(action=compare_command)
+
+    scaling = command(
+        "scaling", "strong and weak scaling curves from heat2d-study --json lines, with the model",
+        "Reads the JSON lines of heat2d-study --json runs and draws, for strong scaling (one grid, "
+        "P grows), the time per step, the speed-up and the parallel efficiency against P, and for "
+        "weak scaling (the grid grows with P, the cells per process stay) the efficiency, each "
+        "against the series' smallest P, on log axes, one line per series; prints the same as "
+        "tables. Runs that differ in anything but the grid and the processes (split, exchange, "
+        "threads, steps per pass, steps, dt, fields saved) are never in one series, runs of one "
+        "series at one P give their median. The model t = c·cells/threads + alpha·messages + "
+        "beta·bytes (the busiest process's per step) is fitted to every run by least squares, or "
+        "takes the constants given, and is drawn dashed.")
+    scaling.add_argument("runs", type=pathlib.Path, metavar="RUNS.jsonl",
+                         help="the runs' --json lines, one a line")
+    for name, unit in (("c", "seconds per cell update"), ("alpha", "seconds per message"),
+                       ("beta", "seconds per byte")):
+        scaling.add_argument(f"--{name}", type=positive_number,
+                             help=f"the model's {name}, {unit} (default: fitted)")
+    scaling.add_argument("-o", "--output", type=pathlib.Path,
+                         help="picture to write, PNG, PDF or SVG (default: RUNS.png beside the "
+                         "file)")
+    scaling.set_defaults(action=scaling_command)
     return p
 
 
