@@ -21,6 +21,7 @@ from conftest import INITIAL, launch, snapshot_name
 TOOLS = pathlib.Path(__file__).resolve().parent.parent / "tools"
 STUDY = os.path.abspath(os.environ.get("HEAT2D_STUDY", "build/heat2d-study"))
 sys.path.insert(0, str(TOOLS))
+from heat2d_view import problem  # noqa: E402
 from heat2d_view.run_folder import RunFolder  # noqa: E402
 
 
@@ -348,11 +349,13 @@ def test_bad_input_gets_one_line_naming_the_file(runs, tmp_path, damage, problem
     (["check", "x/*.npy"], "x/*.npy: heat2d-view expands FILE.*.npy"),
     (["compare", "RUN", "SERIES", "RUN"], "3 runs given, where this command reads 2"),
     (["xdmf", "RUN"], "snapshot files are text, which XDMF cannot point into"),
+    (["vtk", "TEXT", "--dt", "1e-4"], "--dt 0.0001 where"),
     (["xdmf", "SERIES", "-o", "series.vti"], "series.vti: the output must end in .xmf or .xdmf"),
 ])
 def test_bad_options_are_refused_with_nothing_written(runs, tmp_path, arguments, problem):
     os.chdir(tmp_path)
-    result = view(*[{"RUN": runs[2], "SERIES": runs["saved"]}.get(a, a) for a in arguments])
+    named = {"RUN": runs[2], "SERIES": runs["saved"], "TEXT": f"{runs['study']}/rank*.000000"}
+    result = view(*[named.get(a, a) for a in arguments])
     assert result.returncode == 2 and "Traceback" not in result.stderr
     assert problem in result.stderr.splitlines()[-1], result.stderr
     assert list(tmp_path.iterdir()) == []
@@ -442,14 +445,25 @@ def pad_header(path):
     record.write_text(json.dumps({key: json.loads(record.read_text())[key] for key in keys}))
 
 
-@pytest.mark.skipif(shutil.which("pvpython") is None, reason="pvpython is not installed (Debian's "
-                    "paraview, 176 MB; Debian's python3-vtk9 has no XDMF reader)")
-def test_paraview_reads_the_xdmf_series_and_a_vti_bit_for_bit(runs, tmp_path):
+def test_xdmf_points_at_every_fields_values_and_paraview_reads_them_bit_for_bit(runs, tmp_path):
     series = tmp_path / "saved"
     shutil.copytree(runs["saved"], series)
     pad_header(series / "final.6.npy")  # read past each file's own header
     result = view("xdmf", f"{series}/final.*.npy", "-o", tmp_path / "series.xmf")
     assert result.returncode == 0, result.stderr
+    items = ET.parse(tmp_path / "series.xmf").getroot().findall(".//Grid[@GridType='Uniform']")
+    assert [item.find("Time").get("Value") for item in items] == \
+        [problem.time_at(step) for step in [*range(3, 202, 3), 202]]
+    for item in items:
+        data = item.find("Attribute/DataItem")
+        assert (data.get("Endian"), data.get("Precision"), data.get("Dimensions")) == \
+            ("Little", "8", "1 13 7")
+        values = np.fromfile(tmp_path / data.text, "<f8", 13 * 7, offset=int(data.get("Seek")))
+        assert bits(values) == bits(np.load(tmp_path / data.text).ravel()), data.text
+
+    if shutil.which("pvpython") is None:
+        pytest.skip("pvpython is not installed (Debian's paraview, 176 MB; Debian's python3-vtk9 "
+                    "has no XDMF reader)")
     assert view("vtk", series, "--every", 100, "-o", tmp_path / "vtk").returncode == 0
     read = subprocess.run(["pvpython", "-c", PARAVIEW_READS, tmp_path / "series.xmf",
                            tmp_path / "vtk" / "field_step_3.vti", tmp_path], capture_output=True,
