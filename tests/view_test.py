@@ -511,7 +511,7 @@ def test_plot_and_animation_have_the_expected_size_and_frames(runs, tmp_path):
 SCALING_RUNS = [(1000, 1000, (1, 1), "strips", 1, 1000000, 0, 0, 1, False),
                 (1000, 1000, (2, 1), "strips", 1, 500000, 1, 8000, 1, True),
                 (1000, 1000, (3, 1), "strips", 1, 334000, 2, 16000, 1, False),
-                (1000, 1000, (4, 1), "strips", 1, 250000, 2, 16000, 0.9, False),
+                (1000, 1000, (4, 1), "strips", 1, 250000, 2, 16000, 0.9, True),
                 (1000, 1000, (4, 1), "strips", 1, 250000, 2, 16000, 1.1, False),
                 (1000, 2000, (2, 1), "strips", 1, 1000000, 1, 16000, 1, False),
                 (2000, 2000, (4, 1), "strips", 1, 1000000, 2, 32000, 1, False),
