@@ -206,28 +206,28 @@ class RunFolder:
         if self.record is None:
             every = sorted(set().union(*ranks.values()))
             counts = dict.fromkeys(self.labels, len(every))
-            where = f"the run has ranks {every[0]} to {every[-1]}"
         else:
             counts = {label: self._recorded_count(label, ranks[label]) for label in self.labels}
         for label in self.labels:
             for rank in range(counts[label]):
                 if rank not in ranks[label]:
-                    if self.record is not None:
-                        where = (f"label {label} was written on {counts[label]} process rows, "
-                                 f"ranks 0 to {counts[label] - 1}")
+                    where = f"the run has ranks {every[0]} to {every[-1]}" if self.record is None \
+                        else (f"label {label} was written on {counts[label]} process rows, ranks "
+                              f"0 to {counts[label] - 1}")
                     raise RunError(f"{self.path(rank, label)}: missing ({where})")
         return counts
 
     def _recorded_count(self, label, label_ranks):
-        """The count of the latest recorded run that wrote `label` and whose strips the files
-        have: one restarted on another count rewrites only the labels it reaches."""
+        """The count of the latest recorded run that wrote `label`; where runs on several counts
+        did, of the latest whose strips the files have (a restart on another count that was killed
+        rewrote only the labels it reached)."""
         counts = self.record.counts(label)
         if not counts:
             runs = "; ".join(map(str, self.record.runs))
             raise RunError(f"{self.path(min(label_ranks), label)}: label {label} is written by "
                            f"none of the runs {self.record.path} lists ({runs}): left by another "
                            "run?")
-        for count in counts:
+        for count in counts if len(counts) > 1 else []:
             if all(rank in label_ranks and first_line_width(self.path(rank, label)) ==
                    strip_rows(self.shape[0], rank, count) for rank in range(count)):
                 return count
