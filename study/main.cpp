@@ -30,6 +30,7 @@
 #include "study/initial_snapshot.hpp"
 #include "study/largest_difference.hpp"
 #include "study/progress.hpp"
+#include "study/snapshot_record.hpp"
 #include "study/start.hpp"
 #include "study/summary.hpp"
 
@@ -364,6 +365,7 @@ int main(int argc, char** argv) {
   // The same spacing rule as heat2d: dx = (b - a) / NX on the unit square.
   run.stepper.scheme = make_scheme(1.0 / o.rows, 1.0 / o.cols, o.dt);
   run.losses.program = "heat2d-study";
+  if (run.rank == 0) record_snapshot_run(o, run.start, run.grid.rows);
   initial_snapshot(run);
 
   MPI_Barrier(MPI_COMM_WORLD);

@@ -1,4 +1,4 @@
-"""Command line of heat2d-view: plot, animate, vtk, check and compare."""
+"""Command line of heat2d-view: plot, animate, vtk, xdmf, check, compare and scaling."""
 import argparse
 import pathlib
 import sys
@@ -6,6 +6,7 @@ import sys
 from . import problem
 from .output import output_file, output_folder, replacing
 from .run_folder import RunError, plural
+from .run_record import NAME as RECORD_NAME
 from .saved import load_field
 from .sources import open_runs
 
@@ -48,6 +49,16 @@ def chosen_key(run, options):
     return key
 
 
+def opened_for_times(options):
+    """The one run a command that shows times reads; where they rest on a guessed dt, says so."""
+    run = open_runs(options.run, 1, options.dt)[0]
+    if getattr(run, "assumed_dt", False):
+        print(f"heat2d-view: note: {run.name} has no {RECORD_NAME} (heat2d-study writes it beside "
+              f"its snapshot files) and is not heat2d's run: times assume heat2d's dt = "
+              f"{problem.DT!r}; give --dt for the run's own", file=sys.stderr)
+    return run
+
+
 def is_lone_field(arguments):
     path = pathlib.Path(arguments[0])
     return len(arguments) == 1 and path.suffix == ".npy" and "*" not in path.name and \
@@ -62,7 +73,7 @@ def plot_command(options):
         field = load_field(source)
         title = f"{source.name}: {field.shape[0]} x {field.shape[1]} field"
     else:
-        run = open_runs(options.run, 1, options.dt)[0]
+        run = opened_for_times(options)
         key = chosen_key(run, options)
         output = output_file(options.output, run.folder / run.picture_name(key),
                              PICTURE_EXTENSIONS)
@@ -82,7 +93,7 @@ def default_folder(arguments):
 def animate_command(options):
     from .pictures import animate
     output = output_file(options.output, default_folder(options.run) / "field.gif", (".gif",))
-    run = open_runs(options.run, 1, options.dt)[0]
+    run = opened_for_times(options)
     keys = keys_with_last(run.keys, options.every)
     with replacing(output) as temporary:
         frames = animate(run, keys, temporary, options.fps)
@@ -92,9 +103,22 @@ def animate_command(options):
 def vtk_command(options):
     from .vtk import SERIES_FILE, write_series
     folder = output_folder(options.output, default_folder(options.run) / "vtk", SERIES_FILE)
-    run = open_runs(options.run, 1, options.dt)[0]
+    run = opened_for_times(options)
     collection = write_series(run, keys_with_last(run.keys, options.every), folder)
     print(f"ParaView time series: {collection}")
+
+
+def xdmf_command(options):
+    from .xdmf import write_xdmf
+    run = open_runs(options.run, 1)[0]
+    if run.unit != "step":
+        raise RunError(f"{run.name}: snapshot files are text, which XDMF cannot point into; "
+                       "xdmf is for a series of saved fields (FILE.S.npy), vtk for these")
+    default = pathlib.Path(f"{run.name[:-len('.*.npy')]}.xmf")
+    output = output_file(options.output, default, (".xmf", ".xdmf"))
+    with replacing(output) as temporary:
+        write_xdmf(run, keys_with_last(run.keys, options.every), temporary)
+    print(f"XDMF time series: {output}")
 
 
 def compare_command(options):
@@ -110,6 +134,25 @@ def check_command(options):
     for _ in progress(run.fields(), len(run.keys), f"{run.unit}s"):
         pass
     print(f"sound: {run.summary()}")
+
+
+def scaling_command(options):
+    from .pictures import PICTURE_EXTENSIONS
+    from .scaling import FitError, fit, group, read_runs, table
+    from .scaling_picture import draw
+    output = output_file(options.output, options.runs.with_suffix(".png"), PICTURE_EXTENSIONS)
+    runs = read_runs(options.runs)
+    series = group(runs)
+    given = {"c": options.c, "alpha": options.alpha, "beta": options.beta}
+    try:
+        constants, fitted = fit(runs, given)
+        problem = None
+    except FitError as error:
+        constants, fitted, problem = None, [], str(error)
+    print(table(series, constants, fitted, problem), end="")
+    with replacing(output) as temporary:
+        draw(series, constants, temporary)
+    print(f"\nCurves: {output}")
 
 
 def whole_number(low, high=None):
@@ -140,15 +183,16 @@ def parser():
     p = argparse.ArgumentParser(prog="heat2d-view", description=DESCRIPTION, epilog=SOURCE_HELP)
     commands = p.add_subparsers(dest="command", required=True, metavar="COMMAND")
     run_help = "run folder (the working directory of a heat2d or heat2d-study run), or a series"
-    dt_help = ("time step of a run's snapshot files, for the times shown (default: "
-               f"{problem.DT:g}, heat2d's); a series' records give its own")
+    dt_help = (f"time step of a run's snapshot files without a {RECORD_NAME}, for the times "
+               f"shown (default: {problem.DT:g}, heat2d's); heat2d-study's runs and series "
+               "record their own")
     every_help = "every k-th label or step, and always the last"
 
     def command(name, help, description):
         usage = f"heat2d-view {name} [-h] RUN_A RUN_B" if name == "compare" else None
-        sub = commands.add_parser(name, help=help, description=description, epilog=SOURCE_HELP,
-                                  usage=usage)
-        if name != "compare":
+        sub = commands.add_parser(name, help=help, description=description, usage=usage,
+                                  epilog=None if name == "scaling" else SOURCE_HELP)
+        if name not in ("compare", "scaling"):
             sub.add_argument("run", type=str, nargs="+", metavar="RUN", help=run_help)
         return sub
 
@@ -182,8 +226,9 @@ def parser():
     animate.set_defaults(action=animate_command)
 
     vtk = command("vtk", "ParaView time series: .vti files and a .pvd collection",
-                  "Writes every k-th label or step, and the last, as VTK ImageData files with a "
-                  ".pvd collection of their times, for ParaView or VisIt: for snapshot files "
+                  "Writes every k-th label or step, and the last, as VTK ImageData files (the "
+                  "values as raw little-endian doubles after the XML) with a .pvd collection of "
+                  "their times, for ParaView or VisIt: for snapshot files "
                   "also the initial field, at t = 0; for a series S x dt from its records, "
                   "exactly in decimal.")
     vtk.add_argument("--every", type=whole_number(1), default=1,
@@ -194,6 +239,19 @@ def parser():
                      "exist (default: vtk in the run's folder)")
     vtk.set_defaults(action=vtk_command)
 
+    xdmf = command("xdmf", "XDMF time series of a saved series, read in place by ParaView",
+                   "Writes an XDMF file whose items point into the saved fields FILE.S.npy past "
+                   "their headers (raw little-endian doubles), with the times S x dt from their "
+                   "records, for ParaView (XDMF Reader or Xdmf3 Reader) and VisIt: a series of any "
+                   "size opens without a copy. The values are read a grid row after another, so "
+                   "the readers' X axis is y (along a row) and their Y axis x.")
+    xdmf.add_argument("--every", type=whole_number(1), default=1,
+                      help=f"{every_help} (default: %(default)s, all)")
+    xdmf.add_argument("-o", "--output", type=pathlib.Path,
+                      help="XDMF file to write, ending in .xmf or .xdmf; the fields are named "
+                      "relative to it (default: FILE.xmf beside the series)")
+    xdmf.set_defaults(action=xdmf_command)
+
     check = command("check", "is the run sound? (reads every file)",
                     "Reads and checks every snapshot file, or every member of a series and its "
                     "record. Exit status: 0 sound, 2 the first problem found, named in one line.")
@@ -202,7 +260,8 @@ def parser():
     compare = command(
         "compare", "are two runs identical, label by label or step by step?",
         "Compares two runs. Snapshot files against snapshot files, label by label, and a series "
-        "against a series, step by step, bit for bit. A series against snapshot files at the "
+        "against a series, step by step, bit for bit, at the labels or steps both have; then "
+        "names those only one has. A series against snapshot files at the "
         "steps both have (the file labelled L holds step L + 1): the text has six decimals, so "
         "they are the same where every value of the series, printed as %f, is the text's. "
         "Exit status: 0 identical, 1 different (a value, or labels or steps present in one run "
@@ -210,6 +269,28 @@ def parser():
     compare.add_argument("runs", type=str, nargs="+", metavar="RUN_A RUN_B",
                          help="two runs: folders, series or their files")
     compare.set_defaults(action=compare_command)
+
+    scaling = command(
+        "scaling", "strong and weak scaling curves from heat2d-study --json lines, with the model",
+        "Reads the JSON lines of heat2d-study --json runs and draws, for strong scaling (one grid, "
+        "P grows), the time per step, the speed-up and the parallel efficiency against P, and for "
+        "weak scaling (the grid grows with P, the cells per process stay) the efficiency, each "
+        "against the series' smallest P, on log axes, one line per series; prints the same as "
+        "tables. Runs that differ in anything but the grid and the processes (split, exchange, "
+        "threads, steps per pass, steps, dt, fields saved) are never in one series, runs of one "
+        "series at one P give their median. The model t = c·cells/threads + alpha·messages + "
+        "beta·bytes (the busiest process's per step) is fitted to every run by least squares, or "
+        "takes the constants given, and is drawn dashed.")
+    scaling.add_argument("runs", type=pathlib.Path, metavar="RUNS.jsonl",
+                         help="the runs' --json lines, one a line")
+    for name, unit in (("c", "seconds per cell update"), ("alpha", "seconds per message"),
+                       ("beta", "seconds per byte")):
+        scaling.add_argument(f"--{name}", type=positive_number,
+                             help=f"the model's {name}, {unit} (default: fitted)")
+    scaling.add_argument("-o", "--output", type=pathlib.Path,
+                         help="picture to write, PNG, PDF or SVG (default: RUNS.png beside the "
+                         "file)")
+    scaling.set_defaults(action=scaling_command)
     return p
 
 

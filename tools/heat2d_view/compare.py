@@ -1,4 +1,4 @@
-"""Two runs compared field by field: identical, or where they first part."""
+"""Two runs compared field by field: identical, or where they first part, and what only one has."""
 import numpy as np
 
 from . import problem
@@ -7,19 +7,27 @@ from .run_folder import RunError, plural
 
 
 def compare(run_a, run_b):
-    """Returns (verdict, identical). Runs of one kind are compared at every label or step, bit for
-    bit; a series and snapshot files at the steps both have, as the snapshot text."""
+    """Returns (verdict, identical). Runs of one kind are compared at every label or step both
+    have, bit for bit, and then those only one has are named; a series and snapshot files at the
+    steps both have, as the snapshot text."""
     if run_a.unit != run_b.unit:
         return _as_text(run_a, run_b)
-    only_a = sorted(set(run_a.keys) - set(run_b.keys))
-    only_b = sorted(set(run_b.keys) - set(run_a.keys))
-    if only_a or only_b:
-        parts = [f"{plural(len(keys), run_a.unit)} only in {run.name} (first {keys[0]})"
-                 for keys, run in ((only_a, run_a), (only_b, run_b)) if keys]
-        return "; ".join(parts), False
-    differs = _first_difference(run_a, run_b, run_a.keys, run_a.unit, run_a.field, run_b.field)
-    return differs or (f"identical: {plural(len(run_a.keys), run_a.unit)}, "
-                       f"{run_a.description} against {run_b.description}"), not differs
+    unit = run_a.unit
+    shared = sorted(set(run_a.keys) & set(run_b.keys))
+    only = [(sorted(set(run.keys) - set(other.keys)), run)
+            for run, other in ((run_a, run_b), (run_b, run_a))]
+    extra = [f"{plural(len(keys), unit)} only in {run.name} (first {keys[0]})"
+             for keys, run in only if keys]
+    differs = _first_difference(run_a, run_b, shared, unit, run_a.field, run_b.field) \
+        if shared else None
+    if differs or not shared:
+        verdict = differs or f"no {unit} in common"
+    elif extra:
+        verdict = f"identical at the {plural(len(shared), unit)} both have ({_span(shared)})"
+    else:
+        verdict = (f"identical: {plural(len(shared), unit)}, {run_a.description} against "
+                   f"{run_b.description}")
+    return "; ".join([verdict, *extra]), not differs and not extra
 
 
 def _as_text(run_a, run_b):

@@ -3,7 +3,9 @@ from decimal import Decimal
 
 A, B = 0.0, 1.0  # x, along the rows' direction (the first index)
 C, D = 0.0, 1.0  # y, along a row (the second index)
-DT = 1e-5  # heat2d's time step; heat2d-study runs say theirs with --dt
+DT = 1e-5  # heat2d's time step; heat2d-study's runs record theirs
+GRID = (10, 10)  # heat2d's grid
+LABELS = range(0, 25000, 10)  # heat2d's snapshot labels
 
 
 def spacing(nx, ny):

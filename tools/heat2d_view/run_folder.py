@@ -1,8 +1,11 @@
 """A run folder as the solver leaves it: strips per rank and label, checked and put back into whole
-fields one label at a time, so that memory does not grow with the length of the run."""
+fields one label at a time, so that memory does not grow with the length of the run. Each label is
+read with the process count that wrote it: the folder's, or where heat2d-study's record lists runs
+on different counts (a restart), that of the run that wrote the label."""
 import pathlib
 import re
 import stat
+import sys
 
 import numpy as np
 
@@ -13,10 +16,11 @@ NAME = re.compile(r"rank(-?\d+)_(\d+)\.000000")
 # followed by a tab; a line ends with that tab and a newline. Nothing else is accepted.
 LINE = re.compile(rb"(?:-?[0-9]+\.[0-9]{6}\t)+\n")
 VALUE = re.compile(rb"-?[0-9]+\.[0-9]{6}")
-# Longest first line read before the strip's width is known; after it, a line may hold at most
-# 12 bytes per value ("-100.000000" and a tab) and its newline.
+# Longest first line read before the strip's width is known.
 FIRST_LINE_LIMIT = 64 << 20
-VALUE_BYTES = 12
+# The most bytes a value and its tab can take: "%lf" prints the largest double with 309 digits
+# before the point. Where the run's initial field is known, its range bounds them more tightly.
+WIDEST_VALUE = len(f"{-sys.float_info.max:f}") + 1
 
 
 class RunError(Exception):
@@ -47,9 +51,25 @@ def bad_line(path, number, line):
                     "or CRLF line ends?)")
 
 
-def parse_block(path, size_limit=None, value_range=None):
+def slack(low, high):
+    """How far the text's rounding to six decimals may put a value outside the range low to high."""
+    return 1e-6 + 1e-12 * max(abs(low), abs(high))
+
+
+def value_bytes(value_range):
+    """The most bytes a value and its tab take in a run whose values lie within `value_range`
+    (and its slack), or WIDEST_VALUE where the range is not known."""
+    if value_range is None:
+        return WIDEST_VALUE
+    low, high = value_range
+    margin = slack(low, high)
+    return max(len(f"{low - margin:f}"), len(f"{high + margin:f}")) + 1
+
+
+def parse_block(path, size_limit=None, value_range=None, widest=WIDEST_VALUE):
     """The block a snapshot file holds, as rows x columns (a file line is a grid column). Files
-    larger than size_limit are refused before they are read; see check_values for value_range."""
+    larger than size_limit are refused before they are read, and lines longer than `widest` bytes
+    a value; see check_values for value_range."""
     require_regular_file(path)
     size = path.stat().st_size
     if size_limit is not None and size > size_limit:
@@ -70,7 +90,7 @@ def parse_block(path, size_limit=None, value_range=None):
                     raise RunError(f"{path}: line {number} has {len(values)} values, line 1 has "
                                    f"{len(columns[0])} (ragged)")
                 columns.append(values)
-                line_limit = VALUE_BYTES * len(values) + 1
+                line_limit = widest * len(values) + 1
     except OSError as error:
         raise RunError(f"{path}: cannot be read ({error.strerror})") from None
     if not columns:
@@ -89,8 +109,8 @@ def check_values(path, block, value_range=None):
     bad = ~np.isfinite(block)
     if value_range is not None:
         low, high = value_range
-        slack = 1e-6 + 1e-12 * max(abs(low), abs(high))
-        bad |= (block < low - slack) | (block > high + slack)
+        margin = slack(low, high)
+        bad |= (block < low - margin) | (block > high + margin)
     if not bad.any():
         return
     line, position = np.argwhere(bad.T)[0]  # the first in file order
@@ -113,74 +133,132 @@ def plural(count, word):
         f"{count} {word}s"
 
 
-class RunFolder:
-    """A run's ranks, labels and grid, checked up front from the first label and the sizes of all
-    files; every other label is read and checked when asked for."""
+def first_line_width(path):
+    """The values on a snapshot file's first line, its strip's rows; None where it has none."""
+    try:
+        with open(path, "rb") as file:
+            line = file.readline(FIRST_LINE_LIMIT + 1)
+    except OSError:
+        return None
+    return line.count(b"\t") if LINE.fullmatch(line) else None
 
-    def __init__(self, folder):
+
+class RunFolder:
+    """A run's labels, the process count of each, and its grid, checked up front from the first
+    label and the sizes of all files; every other label is read and checked when asked for.
+    `record` is heat2d-study's record of the folder (see run_record), or None."""
+
+    def __init__(self, folder, record=None):
         self.folder = pathlib.Path(folder)
         if not self.folder.is_dir():
             raise RunError(f"{self.folder}: no such folder")
+        self.record = record
         files = {}
         for path in self.folder.iterdir():
             match = NAME.fullmatch(path.name)
             if match:
                 files[int(match.group(1)), int(match.group(2))] = path
-        strips = {key for key in files if key[0] != INITIAL_RANK}
-        if not strips:
+        ranks = {}
+        for rank, label in files:
+            if rank != INITIAL_RANK:
+                ranks.setdefault(label, set()).add(rank)
+        if not ranks:
             raise RunError(f"{self.folder}: no snapshot files (rank<R>_<step>.000000)")
-        self.ranks = sorted({rank for rank, _ in strips})
-        self.labels = sorted({label for _, label in strips})
-        self.process_count = len(self.ranks)
-        for rank in range(self.process_count):
-            for label in self.labels:
-                if (rank, label) not in strips:
-                    raise RunError(f"{self.path(rank, label)}: missing "
-                                   f"(the run has ranks {self.ranks[0]} to {self.ranks[-1]})")
         for path in files.values():
             require_regular_file(path)
+        self.labels = sorted(ranks)
         self.initial = files.get((INITIAL_RANK, 0))
         self._initial = None
         self._range = None
 
-        blocks = [parse_block(self.path(rank, self.labels[0])) for rank in self.ranks]
-        self.shape = (sum(block.shape[0] for block in blocks), blocks[0].shape[1])
-        self._check_blocks(blocks, self.labels[0])
-        self._size_limits = [self.shape[1] * (VALUE_BYTES * block.shape[0] + 1) for block in blocks]
-        for rank in self.ranks:
-            for label in self.labels:
-                path = self.path(rank, label)
-                if path.stat().st_size > self._size_limits[rank]:
-                    raise RunError(f"{path}: {path.stat().st_size} bytes, more than a strip of "
-                                   f"{blocks[rank].shape[0]} x {self.shape[1]} values can hold "
-                                   f"({self._size_limits[rank]} at most)")
+        # The record gives the grid, which says which of its runs wrote a label; without one, the
+        # first label's files give it.
+        self.shape = None if record is None else (record.rows, record.cols)
+        self.counts = self._counts(ranks)
+        self.left_out = sorted(self.path(rank, label) for label in self.labels
+                               for rank in ranks[label] if rank >= self.counts[label])
+        first = self.labels[0]
+        blocks = [parse_block(self.path(rank, first)) for rank in range(self.counts[first])]
+        shape = (sum(block.shape[0] for block in blocks), blocks[0].shape[1])
+        if record is not None and shape != self.shape:
+            raise RunError(f"{record.path}: a {record.rows} x {record.cols} grid, but the snapshot "
+                           f"files of label {first} hold {shape[0]} x {shape[1]}")
+        self.shape = self.shape or shape
+        self._check_blocks(blocks, first)
         self._first = np.vstack(blocks)
         self._check_first_label(self._first)
-        for rank, block in zip(self.ranks, blocks):
-            check_values(self.path(rank, self.labels[0]), block, self._range)
+        self._widest = value_bytes(self._range)
+        for label in self.labels:
+            for rank in range(self.counts[label]):
+                path = self.path(rank, label)
+                rows, limit = self._strip(label, rank)
+                if path.stat().st_size > limit:
+                    raise RunError(f"{path}: {path.stat().st_size} bytes, more than a strip of "
+                                   f"{rows} x {self.shape[1]} values can hold ({limit} at most)")
+        for rank, block in enumerate(blocks):
+            check_values(self.path(rank, first), block, self._range)
 
     def path(self, rank, label):
         return self.folder / f"rank{rank}_{label}.000000"
 
+    def _counts(self, ranks):
+        """The process count of every label; every rank below it must be there."""
+        if self.record is None:
+            every = sorted(set().union(*ranks.values()))
+            counts = dict.fromkeys(self.labels, len(every))
+        else:
+            counts = {label: self._recorded_count(label, ranks[label]) for label in self.labels}
+        for label in self.labels:
+            for rank in range(counts[label]):
+                if rank not in ranks[label]:
+                    where = f"the run has ranks {every[0]} to {every[-1]}" if self.record is None \
+                        else (f"label {label} was written on {counts[label]} process rows, ranks "
+                              f"0 to {counts[label] - 1}")
+                    raise RunError(f"{self.path(rank, label)}: missing ({where})")
+        return counts
+
+    def _recorded_count(self, label, label_ranks):
+        """The count of the latest recorded run that wrote `label`; where runs on several counts
+        did, of the latest whose strips the files have (a restart on another count that was killed
+        rewrote only the labels it reached)."""
+        counts = self.record.counts(label)
+        if not counts:
+            runs = "; ".join(map(str, self.record.runs))
+            raise RunError(f"{self.path(min(label_ranks), label)}: label {label} is written by "
+                           f"none of the runs {self.record.path} lists ({runs}): left by another "
+                           "run?")
+        for count in counts if len(counts) > 1 else []:
+            if all(rank in label_ranks and first_line_width(self.path(rank, label)) ==
+                   strip_rows(self.shape[0], rank, count) for rank in range(count)):
+                return count
+        return counts[0]
+
+    def _strip(self, label, rank):
+        """The rows of a strip and the most bytes its file can take."""
+        rows = strip_rows(self.shape[0], rank, self.counts[label])
+        return rows, self.shape[1] * (self._widest * rows + 1)
+
     def _check_blocks(self, blocks, label):
         nx, ny = self.shape
+        count = self.counts[label]
         for rank, block in enumerate(blocks):
             if block.shape[1] != ny:
                 raise RunError(f"{self.path(rank, label)}: {block.shape[1]} lines where the run's "
                                f"other files have {ny}: two runs appended to it?")
-            expected = strip_rows(nx, rank, self.process_count)
+            expected = strip_rows(nx, rank, count)
             if block.shape[0] != expected:
                 raise RunError(
                     f"{self.path(rank, label)}: a strip of {block.shape[0]} rows where "
-                    f"{plural(self.process_count, 'process')} on {nx} rows give {expected}: "
+                    f"{plural(count, 'process')} on {nx} rows give {expected}: "
                     "files from runs with different process counts mixed?")
 
     def field(self, label):
         """The whole grid at `label`: strips stacked in rank order, checked against the rule."""
         if label == self.labels[0]:
             return self._first
-        blocks = [parse_block(self.path(rank, label), self._size_limits[rank], self._range)
-                  for rank in self.ranks]
+        blocks = [parse_block(self.path(rank, label), self._strip(label, rank)[1], self._range,
+                              self._widest)
+                  for rank in range(self.counts[label])]
         self._check_blocks(blocks, label)
         return np.vstack(blocks)
 
@@ -192,6 +270,19 @@ class RunFolder:
         """The initial field: the first of the copies in rank-100_0.000000, or None."""
         return self._initial
 
+    def processes(self):
+        """The process counts that wrote the labels: "4 processes", or after a restart on another
+        count "4 processes (labels 0 to 290), 2 processes (labels 300 to 990)"."""
+        spans = []
+        for label in self.labels:
+            if not spans or spans[-1][0] != self.counts[label]:
+                spans.append([self.counts[label], label, label])
+            spans[-1][2] = label
+        if len(spans) == 1:
+            return plural(spans[0][0], "process")
+        return ", ".join(f"{plural(count, 'process')} (labels {first} to {last})"
+                         for count, first, last in spans)
+
     def _check_first_label(self, first):
         # At the first label the insulated edge columns lag the inner ones, so a genuine file's
         # two halves differ; equal halves mean a second run appended its copy.
@@ -200,14 +291,18 @@ class RunFolder:
             raise RunError(f"{self.path(0, self.labels[0])}: holds the same block twice: a second "
                            "run appended to this folder")
         if self.initial is not None:
+            # One copy per strip of the run that started the folder.
+            expected = self.counts[self.labels[0]] if self.record is None else \
+                self.record.first_count()
             nx = first.shape[0]
-            copies = parse_block(self.initial, 2 * self.process_count * ny * (VALUE_BYTES * nx + 1))
+            most = expected or max(self.counts.values())
+            copies = parse_block(self.initial, 2 * most * ny * (WIDEST_VALUE * nx + 1))
             if copies.shape[0] != nx or copies.shape[1] % ny != 0:
                 raise RunError(f"{self.initial}: does not hold whole {nx} x {ny} initial fields")
             count = copies.shape[1] // ny
-            if count != self.process_count:
+            if expected is not None and count != expected:
                 raise RunError(f"{self.initial}: holds {count} copies of the initial field, a "
-                               f"run of {plural(self.process_count, 'process')} writes "
-                               f"{self.process_count}: two runs in one folder?")
+                               f"run of {plural(expected, 'process')} writes "
+                               f"{expected}: two runs in one folder?")
             self._initial = copies[:, :ny]
             self._range = (self._initial.min(), self._initial.max())

@@ -54,6 +54,14 @@ def field_shape(path):
         return _read_header(path, file)[0]
 
 
+def data_layout(path):
+    """Where the values of a field's .npy file begin, its header's length (which depends on the
+    header's version and padding), and whether they are stored column by column."""
+    with _open(path) as file:
+        _, fortran_order = _read_header(path, file)
+        return file.tell(), fortran_order
+
+
 def load_field(path):
     """A field saved by heat2d-study: a two-dimensional float64 array of finite values."""
     with _open(path) as file:

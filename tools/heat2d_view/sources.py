@@ -7,6 +7,7 @@ import re
 
 from . import problem
 from .run_folder import INITIAL_NAME, NAME, RunError, RunFolder, plural
+from .run_record import read_snapshot_record
 from .saved import MEMBER, Series
 
 TEXT_PATTERN = "rank*.000000"
@@ -16,17 +17,25 @@ GLOB_CHARACTERS = re.compile(r"[*?\[]")
 
 class TextRun(RunFolder):
     """A run folder's snapshot files, keyed by label; the file labelled L holds the field after
-    L + 1 steps of `dt`."""
+    L + 1 steps of `dt`: the record's (heat2d-study's runs), the one given, or heat2d's."""
 
     unit = "label"
 
     def __init__(self, folder, dt=None):
-        super().__init__(folder)
-        self.dt = problem.DT if dt is None else dt
+        folder = pathlib.Path(folder)
+        record = read_snapshot_record(folder) if folder.is_dir() else None
+        super().__init__(folder, record)
+        if record is not None and dt is not None and dt != record.dt:
+            raise RunError(f"{folder}: --dt {dt!r} where {record.path} gives the run's, "
+                           f"dt = {record.dt!r}")
+        self.dt = record.dt if record is not None else problem.DT if dt is None else dt
+        # Times are guessed only for a run without a record that is not heat2d's own.
+        self.assumed_dt = record is None and dt is None and not (
+            self.shape == problem.GRID and set(self.labels) <= set(problem.LABELS))
         self.name = str(self.folder)
         self.keys = self.labels
         self.steps = [label + 1 for label in self.labels]
-        self.description = plural(self.process_count, "process")
+        self.description = self.processes()
 
     def as_text(self, step):
         return self.field(step - 1)
@@ -47,8 +56,11 @@ class TextRun(RunFolder):
         return f"field_{label}.vti"
 
     def summary(self):
+        left_out = f"; left out: {plural(len(self.left_out), 'file')} of an earlier run at " \
+            f"labels a restart wrote again, {self.left_out[0].name} to {self.left_out[-1].name}" \
+            if self.left_out else ""
         return (f"{plural(len(self.labels), 'label')} of a {self.shape[0]} x {self.shape[1]} grid "
-                f"from {plural(self.process_count, 'process')}")
+                f"from {self.processes()}{left_out}")
 
 
 def _series_of_prefix(folder, prefix):
