@@ -5,7 +5,8 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 PACKAGES=(g++ cmake make pkg-config openmpi-bin libopenmpi-dev libgtest-dev valgrind util-linux
-          time python3 python3-numpy python3-matplotlib python3-pil python3-pytest python3-tqdm)
+          time python3 python3-numpy python3-matplotlib python3-pil python3-pytest python3-tqdm
+          nlohmann-json3-dev zlib1g-dev)
 
 missing=()
 for package in "${PACKAGES[@]}"; do

@@ -2,8 +2,9 @@
 #include "study/summary.hpp"
 
 #include <algorithm>
-#include <cstdio>
+#include <cstdlib>
 
+#include "common/json_line.hpp"
 #include "study/wording.hpp"
 
 namespace {
@@ -27,21 +28,35 @@ std::string saved(const RunFigures& f) {
          format("%.3g", f.save_seconds) + " s (slowest process)\n";
 }
 
+// A measured figure to six significant digits, as the text gives it; JSON has no infinity or NaN,
+// so a figure that is not finite (a time too short to measure) is written as null.
+Json measured(double value) {
+  return std::strtod(format("%.6g", value).c_str(), nullptr);
+}
+
+// One key per line, in the order scripts have always read them; a new key is one more line.
 std::string json_summary(const RunFigures& f, double final_time, double per_step, double updates) {
-  char text[1024];
-  std::snprintf(text, sizeof text,
-                "{\"rows\": %d, \"cols\": %d, \"processes\": %d, \"split\": \"%s\", "
-                "\"procs\": [%d, %d], \"exchange\": \"%s\", \"first_step\": %d, \"steps\": %d, "
-                "\"dt\": %.17g, \"final_time\": %.17g, \"wall_seconds\": %.6g, "
-                "\"seconds_per_step\": %.6g, \"cell_updates_per_second\": %.6g, "
-                "\"exchange_share\": %.6g, \"bytes_per_step\": %lld, \"stores\": \"%s\", "
-                "\"fields_saved\": %d, \"save_seconds\": %.6g, \"max_error\": %s}\n",
-                f.rows, f.cols, f.processes, f.split.c_str(), f.procs[0], f.procs[1],
-                f.exchange.c_str(), f.first_step, f.steps, f.dt, final_time, f.wall_seconds,
-                per_step, updates, f.exchange_share, f.bytes_per_step,
-                f.streamed ? "streamed" : "cached", f.fields_saved, f.save_seconds,
-                f.exact ? format("%.6g", f.max_error).c_str() : "null");
-  return text;
+  Json j;
+  j["rows"] = f.rows;
+  j["cols"] = f.cols;
+  j["processes"] = f.processes;
+  j["split"] = f.split;
+  j["procs"] = Json::array({f.procs[0], f.procs[1]});
+  j["exchange"] = f.exchange;
+  j["first_step"] = f.first_step;
+  j["steps"] = f.steps;
+  j["dt"] = f.dt;
+  j["final_time"] = final_time;
+  j["wall_seconds"] = measured(f.wall_seconds);
+  j["seconds_per_step"] = measured(per_step);
+  j["cell_updates_per_second"] = measured(updates);
+  j["exchange_share"] = measured(f.exchange_share);
+  j["bytes_per_step"] = f.bytes_per_step;
+  j["stores"] = f.streamed ? "streamed" : "cached";
+  j["fields_saved"] = f.fields_saved;
+  j["save_seconds"] = measured(f.save_seconds);
+  j["max_error"] = f.exact ? measured(f.max_error) : Json(nullptr);
+  return json_line(j) + "\n";
 }
 
 std::string text_summary(const RunFigures& f, double final_time, double per_step, double updates) {
