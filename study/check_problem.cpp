@@ -80,6 +80,11 @@ std::string split_problem(const StudyOptions& o, const int& process_count,
 
 }  // namespace
 
+bool stable_time_step(const double& dt, const int& NUMBER_OF_NODES_X,
+                      const int& NUMBER_OF_NODES_Y) {
+  return stable(dt, 1.0 / NUMBER_OF_NODES_X, 1.0 / NUMBER_OF_NODES_Y);
+}
+
 double largest_stable_dt(const int& NUMBER_OF_NODES_X, const int& NUMBER_OF_NODES_Y) {
   const double dx = 1.0 / NUMBER_OF_NODES_X;
   const double dy = 1.0 / NUMBER_OF_NODES_Y;

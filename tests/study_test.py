@@ -287,7 +287,7 @@ BAD_FILES = [
     (lambda f, s: None, ["--initial", "f.npy"], "f.npy: no such file or directory"),
     (lambda f, s: (f / "f.npy").mkdir(), ["--initial", "f.npy"],
      "f.npy is a folder, not a .npy file"),
-    (lambda f, s: os.mkfifo(f / "f.npy"), ["--restart", "f.npy"], "f.npy is not a regular file"),
+    (lambda f, s: os.mkfifo(f / "f.npy"), ["--restart", "f.npy"], "f.npy is a FIFO, not a regular file"),
     (lambda f, s: (f / "f.npy").write_text("0 1 2\n"), ["--initial", "f.npy"],
      "f.npy is not a NumPy .npy file"),
     (npy(np.zeros((5, 5), np.float32)), ["--initial", "f.npy"],
