@@ -111,7 +111,7 @@ std::string parse_record(const std::string& text, FieldRecord& record) {
   } catch (const nlohmann::json::parse_error& error) {
     return not_json(error);
   } catch (const nlohmann::json::out_of_range&) {
-    return "not JSON that a double can hold (a number beyond its range)";
+    return "not JSON (a number beyond a double's range)";
   }
   if (!j.is_object()) return "not a JSON object";
   const Json version = j.value("version", Json());

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "checkpoint/text_cursor.hpp"
+#include "common/json_line.hpp"
 
 namespace {
 
@@ -114,7 +115,7 @@ std::string parse_npy_header(const std::string& header, NpyLayout& layout) {
     } else if (key == "shape") {
       shape = dict.shape(layout);
     } else {
-      return "a .npy header with an unknown key '" + key + "'";
+      return "a .npy header with an unknown key '" + printable(key, 60) + "'";
     }
     if (!dict.take(',')) break;
   }

@@ -92,9 +92,10 @@ std::string initial(StudyOptions& o, Start& start) {
   std::free(absolute);
   // The path goes into every record the run saves, and JSON holds only Unicode text.
   if (!o.save.empty() && !valid_utf8(start.initial)) {
-    return "--initial " + printable(start.initial, 4096) +
-           ": the path is not valid UTF-8, and the record of every field --save writes (JSON) "
-           "must name it: rename the file or its folder";
+    return "--initial: the path of the starting field is not valid UTF-8 (" +
+           printable(start.initial, 4096) +
+           "), and the record of every field --save writes (JSON) must name it: rename the file "
+           "or its folder";
   }
   o.rows = start.layout.rows;
   o.cols = start.layout.cols;
