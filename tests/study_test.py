@@ -411,6 +411,9 @@ FIELDS_AND_RECORDS = [
                                                      b'": 1, "steps"')), "(60000 bytes)'"),
     ("version 3", edited(lambda t: t.replace(b'"version": 2', b'"version": 3')),
      "not the record of a field saved by heat2d-study"),
+    ("version [2]", edited(lambda t: t.replace(b'"version": 2', b'"version": [2]')),
+     "not the record of a field saved by heat2d-study (format \"heat2d-study field\", version "
+     "[2])"),
     ("version 1 with a CRC-32", edited(lambda t: t.replace(b'"version": 2', b'"version": 1')),
      "an unknown key 'crc32'"),
     ("no CRC-32", edited(lambda t: re.sub(rb', "crc32": \d+', b"", t)), "no 'crc32'"),

@@ -3,8 +3,8 @@ with the record beside it; a series is checked up front from its records and the
 and its values are read one field at a time.
 
 What makes a field and a record valid is exactly what heat2d-study's --restart and --initial take
-(checkpoint/npy_header.cpp, load_field.cpp, field_record.cpp): the checks below follow those, in
-the same order, and the tests hold both to one table."""
+(checkpoint/npy_header.cpp, load_field.cpp, field_record.cpp): the checks below follow those, with
+their messages, and the tests hold both programs to one table of fields and records."""
 import collections
 import json
 import math
@@ -40,9 +40,9 @@ Layout = collections.namedtuple("Layout", "shape data_offset header")
 
 def shown(text, longest=60):
     """Text for a one-line message: control characters escaped, at most `longest` characters."""
-    text = "".join(c if c.isprintable() else f"\\x{ord(c):02x}" for c in text[:longest]) + \
-        (f"... ({len(text.encode('utf-8', 'surrogatepass'))} bytes)" if len(text) > longest else "")
-    return text
+    cut = "".join(c if c.isprintable() else f"\\x{ord(c):02x}" for c in text[:longest])
+    return cut + (f"... ({len(text.encode('utf-8', 'surrogatepass'))} bytes)"
+                  if len(text) > longest else "")
 
 
 class _Literal:
@@ -290,7 +290,7 @@ def _record_problem(record):
         return "not a JSON object"
     version = record.get("version")
     if record.get("format") != RECORD_FORMAT or isinstance(version, bool) or \
-            version not in RECORD_KEYS:
+            not isinstance(version, (int, float)) or version not in RECORD_KEYS:
         return (f"not the record of a field saved by heat2d-study (format "
                 f"{_shown_value(record.get('format'))}, version {_shown_value(version)})")
     keys = RECORD_KEYS[int(version)]
