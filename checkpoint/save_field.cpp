@@ -185,6 +185,9 @@ std::string check_save_path(const std::string& path, int series_steps, MPI_Comm 
     if (error != 0) problem = in_words(error);
     if (!trial.empty()) ::unlink(trial.c_str());
     if (!problem.empty()) problem = "cannot write " + path + ": " + problem;
+    // Let go before the others learn of the refusal: once one of them exits non-zero, the
+    // launcher may end this process before it gets to its destructors.
+    if (!problem.empty()) lock.release();
   }
   return first_problem(problem, comm);
 }

@@ -22,10 +22,15 @@ bool still_named(int fd, const std::string& name) {
 }  // namespace
 
 SaveLock::~SaveLock() {
+  release();
+}
+
+void SaveLock::release() {
   if (fd_ < 0) return;
   // Removed while still held, so that no other run can lock the file about to disappear.
   ::unlink(name_.c_str());
   ::close(fd_);
+  fd_ = -1;
 }
 
 std::string SaveLock::take(const std::string& path, std::string& warning) {

@@ -19,6 +19,9 @@ class SaveLock {
   // goes on unlocked, and `warning` says so.
   std::string take(const std::string& path, std::string& warning);
 
+  // Lets go and removes the file, if held.
+  void release();
+
  private:
   int fd_ = -1;
   std::string name_;
