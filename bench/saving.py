@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """Saving fields: heat2d-study's save of an N x N field from 2 processes against one process
-writing the same bytes with a plain write loop into the same folder (the floor), and a run that
-saves every K steps against the same run without saves plus the floor's writes. Runs alternate.
+writing the same bytes with a plain write loop into the same folder (the floor), a run that
+saves every K steps against the same run without saves plus the floor's writes, and what the
+CRC-32 each record carries costs a save (bench/checksum_cost: the save against its checksum alone).
+Runs alternate.
 
 Usage: bench/saving.py BUILD_DIR [--rounds R] [--quick] [--folder DIR ...], with Open MPI's
 environment from scripts/mpi_env.sh (bench/run.sh sets it).
@@ -31,6 +33,14 @@ def floor_seconds(build, n, folder):
     result = subprocess.run([str(build / "bench" / "write_floor"), str(folder / "floor.npy"),
                              str(field_bytes(n))], capture_output=True, text=True, check=True)
     return float(result.stdout)
+
+
+def checksum_cost(build, n, folder, rounds):
+    """Medians of a save with its checksum, of the checksum alone, of the save without it (their
+    difference), and the checksum's share of the save in per cent."""
+    result = subprocess.run(["mpiexec", "-n", "2", str(build / "bench" / "checksum_cost"), str(n),
+                             str(rounds), str(folder)], capture_output=True, text=True, check=True)
+    return [float(value) for value in result.stdout.split()]
 
 
 def clean(folder):
@@ -90,7 +100,7 @@ def main():
           f"against one plain write loop into the same folder, median of {rounds} alternating "
           "rounds (target: ratio <= 1.2)")
     print(f"{'folder':<12} {'save s':>8} {'floor s':>8} {'ratio':>6}")
-    runs = {}
+    runs, checksums = {}, {}
     for parent in parents:
         folder = pathlib.Path(tempfile.mkdtemp(prefix="heat2d-saving-", dir=parent))
         try:
@@ -98,6 +108,8 @@ def main():
             print(f"{str(parent):<12} {save:>8.4f} {floor:>8.4f} {save / floor:>6.2f}")
             runs[parent] = saving_run(build, n, 8 if options.quick else 40,
                                       2 if options.quick else 10, folder, rounds)
+            checksums[parent] = checksum_cost(build, n, folder, 3 if options.quick else
+                                              options.rounds)
         finally:
             shutil.rmtree(folder)
 
@@ -112,6 +124,13 @@ def main():
         print(f"{str(parent):<12} {inside:>5} {times['with']:>8.4f} {times['without']:>10.4f} "
               f"{own:>10.4f} {times['with'] / own:>6.2f} {floor:>10.4f} "
               f"{times['with'] / floor:>6.2f}")
+
+    print(f"\nThe CRC-32 each record carries: a save of the {n} x {n} field from 2 processes with "
+          "its checksum, the checksum alone over the same blocks, and the save without it (the "
+          "difference), medians of alternating rounds")
+    print(f"{'folder':<12} {'with s':>8} {'CRC s':>8} {'without s':>10} {'share %':>8}")
+    for parent, (with_crc, crc, without, share) in checksums.items():
+        print(f"{str(parent):<12} {with_crc:>8.4f} {crc:>8.4f} {without:>10.4f} {share:>8.1f}")
 
 
 if __name__ == "__main__":

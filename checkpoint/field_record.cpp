@@ -1,81 +1,86 @@
-// The record kept beside a saved field: what a restart from it needs.
+// The record kept beside a saved field: what a restart from it needs, and what identifies the
+// field.
 #include "checkpoint/field_record.hpp"
 
-#include <cctype>
-#include <cerrno>
 #include <climits>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
-#include "checkpoint/text_cursor.hpp"
+#include "common/json_line.hpp"
 
 namespace {
 
 constexpr const char* FORMAT = "heat2d-study field";
-constexpr int VERSION = 1;
+constexpr int VERSION = 2;
+// The keys of each version, in the order they are written.
+const char* const KEYS[] = {"format", "version", "rows", "cols", "steps", "dt", "initial", "crc32"};
+constexpr int KEYS_OF_VERSION_1 = 7;
+constexpr int KEYS_OF_VERSION_2 = 8;
 
-// A JSON string with the quotes, backslashes and control characters escaped; other bytes as they
-// are (a path need not be UTF-8).
-std::string json_string(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
+// A value as a message shows it: its JSON text, cut short.
+std::string shown(const Json& value) {
+  return printable(value.dump(), 40);
 }
 
-// A reader of one flat JSON object whose values are strings and numbers.
-struct Reader : TextCursor {
-  bool string(std::string& value) {
-    if (!take('"')) return false;
-    value.clear();
-    while (at < text.size() && text[at] != '"') {
-      char c = text[at++];
-      if (c == '\\') {
-        if (at >= text.size()) return false;
-        c = text[at++];
-        if (c == 'u') {
-          if (at + 4 > text.size()) return false;
-          const long code = std::strtol(text.substr(at, 4).c_str(), nullptr, 16);
-          if (code <= 0 || code >= 0x80) return false;
-          c = static_cast<char>(code);
-          at += 4;
-        } else if (c == 'n' || c == 't' || c == 'r' || c == 'b' || c == 'f') {
-          c = c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c == 'b' ? '\b' : '\f';
-        } else if (c != '"' && c != '\\' && c != '/') {
-          return false;
-        }
-      }
-      value += c;
-    }
-    return take('"');
+// A number that is whole and within [low, high]: "rows": 12.0 is 12, "rows": 1e300 out of range.
+std::string whole(const Json& record, const char* key, double low, double high, double& value) {
+  const Json& item = record.at(key);
+  const std::string name = std::string("'") + key + "' is " + shown(item);
+  if (!item.is_number()) return name + ", not a number";
+  value = item.get<double>();
+  if (value != std::floor(value)) return name + ", not a whole number";
+  if (!(value >= low && value <= high)) {
+    return name + ", out of range (" + std::to_string(static_cast<long long>(low)) + " to " +
+           std::to_string(static_cast<long long>(high)) + ")";
   }
-  bool number(double& value) {
-    skip_space();
-    const char* start = text.c_str() + at;
-    if (*start != '-' && !std::isdigit(static_cast<unsigned char>(*start))) return false;
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtod(start, &end);
-    at += end - start;
-    return errno == 0 && std::isfinite(value);
-  }
-};
+  return "";
+}
 
-bool whole(double value, int& out, int low) {
-  if (!(value >= low && value <= INT_MAX) || value != std::floor(value)) return false;
-  out = static_cast<int>(value);
-  return true;
+// The first problem with the keys themselves: an unknown one, or one missing.
+std::string keys_problem(const Json& record, int version) {
+  const int count = version == 1 ? KEYS_OF_VERSION_1 : KEYS_OF_VERSION_2;
+  for (auto item = record.begin(); item != record.end(); ++item) {
+    int k = 0;
+    while (k < count && item.key() != KEYS[k]) ++k;
+    if (k == count) return "an unknown key '" + printable(item.key(), 60) + "'";
+  }
+  for (int k = 0; k < count; ++k) {
+    if (!record.contains(KEYS[k])) return std::string("no '") + KEYS[k] + "'";
+  }
+  return "";
+}
+
+// Why the text is not JSON, in a few words: nlohmann's reason without its tag and the text it read.
+std::string not_json(const nlohmann::json::exception& error) {
+  std::string reason = error.what();
+  const std::size_t tag = reason.find("] ");
+  if (tag != std::string::npos) reason.erase(0, tag + 2);
+  const std::size_t read = reason.find("; last read");
+  if (read != std::string::npos) reason.resize(read);
+  return "not JSON (" + printable(reason, 120) + ")";
+}
+
+std::string check_values(const Json& j, FieldRecord& record) {
+  double rows = 0, cols = 0, steps = 0, crc32 = 0;
+  std::string problem = whole(j, "rows", 1, INT_MAX, rows);
+  if (problem.empty()) problem = whole(j, "cols", 1, INT_MAX, cols);
+  if (problem.empty()) problem = whole(j, "steps", 0, INT_MAX, steps);
+  if (problem.empty() && j.contains("crc32")) problem = whole(j, "crc32", 0, UINT32_MAX, crc32);
+  if (!problem.empty()) return problem;
+  const Json& dt = j.at("dt");
+  if (!dt.is_number() || !(dt.get<double>() > 0.0)) {
+    return "'dt' is " + shown(dt) + ", not a positive number";
+  }
+  const Json& initial = j.at("initial");
+  if (!initial.is_string()) return "'initial' is " + shown(initial) + ", not a string";
+  if (initial.get<std::string>().empty()) return "'initial' is empty: no starting field";
+  record.rows = static_cast<int>(rows);
+  record.cols = static_cast<int>(cols);
+  record.steps = static_cast<int>(steps);
+  record.dt = dt.get<double>();
+  record.initial = initial.get<std::string>();
+  record.has_crc32 = j.contains("crc32");
+  record.crc32 = static_cast<std::uint32_t>(crc32);
+  return "";
 }
 
 }  // namespace
@@ -85,46 +90,36 @@ std::string record_path(const std::string& field_path) {
 }
 
 std::string record_text(const FieldRecord& record) {
-  char numbers[160];
-  std::snprintf(numbers, sizeof numbers,
-                "\"version\": %d, \"rows\": %d, \"cols\": %d, \"steps\": %d, \"dt\": %.17g, ",
-                VERSION, record.rows, record.cols, record.steps, record.dt);
-  return "{\"format\": " + json_string(FORMAT) + ", " + numbers +
-         "\"initial\": " + json_string(record.initial) + "}\n";
+  Json j;
+  j["format"] = FORMAT;
+  j["version"] = VERSION;
+  j["rows"] = record.rows;
+  j["cols"] = record.cols;
+  j["steps"] = record.steps;
+  j["dt"] = record.dt;
+  j["initial"] = record.initial;
+  j["crc32"] = record.crc32;
+  return json_line(j) + "\n";
 }
 
 std::string parse_record(const std::string& text, FieldRecord& record) {
-  Reader reader{{text}};
-  std::string format;
-  double version = 0, rows = 0, cols = 0, steps = 0, dt = 0;
-  bool seen[7] = {};
-  const char* const KEYS[7] = {"format", "version", "rows", "cols", "steps", "dt", "initial"};
-  double* const NUMBERS[7] = {nullptr, &version, &rows, &cols, &steps, &dt, nullptr};
-  if (!reader.take('{')) return "not a JSON object";
-  std::string key;
-  do {
-    if (!reader.string(key) || !reader.take(':')) return "not a JSON object";
-    int k = 0;
-    while (k < 7 && key != KEYS[k]) ++k;
-    if (k == 7) return "an unknown key '" + key + "'";
-    const bool read = NUMBERS[k] != nullptr ? reader.number(*NUMBERS[k])
-                                            : reader.string(k == 0 ? format : record.initial);
-    if (!read) return "'" + key + "' is not a value of the right kind";
-    seen[k] = true;
-  } while (reader.take(','));
-  if (!reader.take('}')) return "not a JSON object";
-  reader.skip_space();
-  if (reader.at != text.size()) return "more than one JSON object";
-  for (int k = 0; k < 7; ++k) {
-    if (!seen[k]) return std::string("no '") + KEYS[k] + "'";
+  // JSON is UTF-8 without a byte-order mark; nlohmann would skip one, Python's json refuses it.
+  if (text.compare(0, 3, "\xef\xbb\xbf") == 0) return "not JSON (it starts with a byte-order mark)";
+  Json j;
+  try {
+    j = Json::parse(text);
+  } catch (const nlohmann::json::parse_error& error) {
+    return not_json(error);
+  } catch (const nlohmann::json::out_of_range&) {
+    return "not JSON (a number beyond a double's range)";
   }
-  if (format != FORMAT || version != VERSION) return "not a heat2d-study record of version 1";
-  if (!whole(rows, record.rows, 1) || !whole(cols, record.cols, 1) ||
-      !whole(steps, record.steps, 0)) {
-    return "rows, cols and steps are not whole numbers";
+  if (!j.is_object()) return "not a JSON object";
+  const Json version = j.value("version", Json());
+  if (j.value("format", Json()) != FORMAT || !version.is_number() ||
+      (version != 1 && version != 2)) {
+    return "not the record of a field saved by heat2d-study (format " +
+           shown(j.value("format", Json())) + ", version " + shown(version) + ")";
   }
-  if (!(dt > 0.0)) return "dt is not positive";
-  record.dt = dt;
-  if (record.initial.empty()) return "no starting field";
-  return "";
+  const std::string problem = keys_problem(j, version.get<double>() == 1 ? 1 : 2);
+  return problem.empty() ? check_values(j, record) : problem;
 }

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "checkpoint/field_checksum.hpp"
 #include "checkpoint/field_io.hpp"
 #include "checkpoint/npy_header.hpp"
 #include "checkpoint/save_field.hpp"
@@ -23,7 +24,8 @@ constexpr std::size_t LONGEST_HEADER = 64 * 1024;
 
 std::string read_start(const std::string& path, std::size_t length, int& error) {
   std::string bytes(length, '\0');
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking: a FIFO put in the file's place after it was looked at must not hang the run.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     error = errno;
     return "";
@@ -39,13 +41,53 @@ std::string shape_text(long long rows, long long cols) {
   return std::to_string(rows) + " x " + std::to_string(cols);
 }
 
+// The text of a record: a regular file of at most LONGEST_RECORD bytes, else why not. Opened
+// without blocking and looked at through its descriptor, so that a FIFO or a device (a link to
+// /dev/zero) in its place is named, not read.
+std::string record_file_text(const std::string& name, std::string& text) {
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat info;
+  std::string problem;
+  if (fd < 0 || ::fstat(fd, &info) != 0) {
+    problem = "cannot be read (" + in_words(errno) +
+              "): a restart needs the record that heat2d-study writes beside every saved field";
+  } else if (!S_ISREG(info.st_mode)) {
+    problem = "is " + file_kind(info.st_mode) + ", not a regular file";
+  } else if (static_cast<std::size_t>(info.st_size) > LONGEST_RECORD) {
+    problem = "is " + std::to_string(info.st_size) + " bytes, more than a record can be (" +
+              std::to_string(LONGEST_RECORD) + " at most)";
+  } else {
+    text.resize(info.st_size);
+    const ssize_t got = ::pread(fd, &text[0], text.size(), 0);
+    if (got != static_cast<ssize_t>(text.size())) problem = "cannot be read in full";
+  }
+  if (fd >= 0) ::close(fd);
+  return problem.empty() ? "" : "the record " + name + " " + problem;
+}
+
+// Rank 0's verdict on the bytes read against the record's CRC-32; "" elsewhere.
+std::string checksum_problem(const std::string& path, const FieldFile& file, double** T,
+                             const Block& block, MPI_Comm comm) {
+  int rank = 0;
+  MPI_Comm_rank(comm, &rank);
+  int error = 0;
+  const std::string header = rank == 0 ? read_start(path, file.data_offset, error) : "";
+  const std::uint32_t crc32 = field_crc32(header, T, block, file.rows, file.cols, comm);
+  if (rank != 0 || crc32 == file.crc32) return "";
+  return path + " is not the field its record " + record_path(path) +
+         " describes: the file's CRC-32 is " + std::to_string(crc32) + ", the record's " +
+         std::to_string(file.crc32) +
+         " (a save cut short between the two renames, or another run's field or record)";
+}
+
 }  // namespace
 
 std::string inspect_field_file(const std::string& path, FieldFile& file) {
   struct stat info;
   if (::stat(path.c_str(), &info) != 0) return path + ": " + in_words(errno);
   if (S_ISDIR(info.st_mode)) return path + " is a folder, not a .npy file";
-  if (!S_ISREG(info.st_mode)) return path + " is not a regular file";
+  if (!S_ISREG(info.st_mode))
+    return path + " is " + file_kind(info.st_mode) + ", not a regular file";
   int error = 0;
   const std::string start = read_start(path, 12, error);
   if (error != 0) return path + ": " + in_words(error);
@@ -59,6 +101,13 @@ std::string inspect_field_file(const std::string& path, FieldFile& file) {
   if (layout.shape[0] > INT_MAX || layout.shape[1] > INT_MAX) {
     return path + " holds a " + shape_text(layout.shape[0], layout.shape[1]) +
            " field, larger than heat2d-study takes";
+  }
+  // The first and last rows are held and the side columns copy their neighbours: a field of
+  // fewer than three of either never changes, and heat2d-study never writes one.
+  if (layout.shape[0] < 3 || layout.shape[1] < 3) {
+    return path + " holds a " + shape_text(layout.shape[0], layout.shape[1]) +
+           " field: a field has at least 3 x 3 values (held first and last rows with a row "
+           "between them, insulated side columns with a column between them)";
   }
   const double needed = layout.data_offset + 8.0 * layout.shape[0] * layout.shape[1];
   const double size = static_cast<double>(info.st_size);
@@ -78,14 +127,10 @@ std::string inspect_field_file(const std::string& path, FieldFile& file) {
 
 std::string read_record(const std::string& path, const FieldFile& file, FieldRecord& record) {
   const std::string name = record_path(path);
-  std::ifstream stream(name, std::ios::binary);
-  if (!stream) {
-    return "the record " + name + " cannot be read (" + in_words(errno) +
-           "): a restart needs the record that heat2d-study writes beside every saved field";
-  }
-  std::ostringstream text;
-  text << stream.rdbuf();
-  const std::string problem = parse_record(text.str(), record);
+  std::string text;
+  std::string problem = record_file_text(name, text);
+  if (!problem.empty()) return problem;
+  problem = parse_record(text, record);
   if (!problem.empty()) return "the record " + name + " is damaged: " + problem;
   if (record.rows != file.rows || record.cols != file.cols) {
     return "the record " + name + " describes a " + shape_text(record.rows, record.cols) +
@@ -108,6 +153,10 @@ std::string load_field(const std::string& path, const FieldFile& file, double** 
   MPI_File_close(&handle);
   problem = first_problem(code == MPI_SUCCESS ? "" : path + " could not be read in full", comm);
   if (!problem.empty()) return problem;
+  if (file.has_crc32) {
+    problem = first_problem(checksum_problem(path, file, T, block, comm), comm);
+    if (!problem.empty()) return problem;
+  }
 
   // The first cell, in the file's order, that is not finite.
   long long first = LLONG_MAX;

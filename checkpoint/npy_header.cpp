@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "checkpoint/text_cursor.hpp"
+#include "common/json_line.hpp"
 
 namespace {
 
@@ -59,9 +60,10 @@ struct Literal : TextCursor {
   }
 };
 
-// Version 1 gives the dictionary's length in two bytes, versions 2 and 3 in four; 0 for others.
+// Version 1.0 gives the dictionary's length in two bytes, 2.0 and 3.0 in four; 0 for others.
 std::size_t preamble_length(const std::string& start) {
   if (start.size() < 12 || start.compare(0, MAGIC_LENGTH, MAGIC) != 0) return 0;
+  if (start[MAGIC_LENGTH + 1] != 0) return 0;
   const int major = static_cast<unsigned char>(start[MAGIC_LENGTH]);
   return major == 1 ? 10 : major == 2 || major == 3 ? 12 : 0;
 }
@@ -113,7 +115,7 @@ std::string parse_npy_header(const std::string& header, NpyLayout& layout) {
     } else if (key == "shape") {
       shape = dict.shape(layout);
     } else {
-      return "a .npy header with an unknown key '" + key + "'";
+      return "a .npy header with an unknown key '" + printable(key, 60) + "'";
     }
     if (!dict.take(',')) break;
   }

@@ -12,7 +12,9 @@
 #include <cstring>
 #include <vector>
 
+#include "checkpoint/field_checksum.hpp"
 #include "checkpoint/field_io.hpp"
+#include "checkpoint/field_names.hpp"
 #include "checkpoint/npy_header.hpp"
 #include "common/agreement.hpp"
 
@@ -42,12 +44,7 @@ std::string not_replaceable(const std::string& path, const std::string& subject)
     return errno == ENOENT ? "" : in_words(errno);
   }
   if (S_ISREG(info.st_mode)) return "";
-  const char* kind = S_ISLNK(info.st_mode)    ? "a symbolic link"
-                     : S_ISDIR(info.st_mode)  ? "a folder"
-                     : S_ISFIFO(info.st_mode) ? "a FIFO"
-                     : S_ISSOCK(info.st_mode) ? "a socket"
-                                              : "a device";
-  return subject + " is " + kind +
+  return subject + " is " + file_kind(info.st_mode) +
          ", not a regular file (only a new file or a regular file is "
          "replaced)";
 }
@@ -161,26 +158,48 @@ std::string in_words(int error) {
   return text;
 }
 
-std::string check_save_path(const std::string& path, MPI_Comm comm) {
+std::string file_kind(unsigned mode) {
+  return S_ISREG(mode)    ? "a regular file"
+         : S_ISLNK(mode)  ? "a symbolic link"
+         : S_ISDIR(mode)  ? "a folder"
+         : S_ISFIFO(mode) ? "a FIFO"
+         : S_ISSOCK(mode) ? "a socket"
+                          : "a device";
+}
+
+std::string check_save_path(const std::string& path, int series_steps, MPI_Comm comm,
+                            SaveLock& lock) {
   int rank = 0;
   MPI_Comm_rank(comm, &rank);
   std::string problem;
   if (rank == 0) {
-    problem = not_replaceable(path);
+    const std::string longest = series_steps > 0 ? series_path(path, series_steps) : path;
+    problem = name_room_problem("--save", path, longest, SAVE_ROOM);
+    if (!problem.empty()) return first_problem(problem, comm);
+    std::string warning;
+    problem = lock.take(path, warning);
+    if (!warning.empty()) std::fprintf(stderr, "heat2d-study: warning: %s\n", warning.c_str());
+    if (problem.empty()) problem = not_replaceable(path);
     int error = 0;
     const std::string trial = problem.empty() ? reserve(path, 0.0, error) : "";
     if (error != 0) problem = in_words(error);
     if (!trial.empty()) ::unlink(trial.c_str());
     if (!problem.empty()) problem = "cannot write " + path + ": " + problem;
+    // Let go before the others learn of the refusal: once one of them exits non-zero, the
+    // launcher may end this process before it gets to its destructors.
+    if (!problem.empty()) lock.release();
   }
   return first_problem(problem, comm);
 }
 
 std::string save_field(const std::string& path, double** T, const Block& block,
-                       const FieldRecord& record, MPI_Comm comm) {
+                       const FieldRecord& field, MPI_Comm comm) {
   int rank = 0;
   MPI_Comm_rank(comm, &rank);
-  const std::string header = npy_header(record.rows, record.cols);
+  const std::string header = npy_header(field.rows, field.cols);
+  FieldRecord record = field;
+  record.crc32 = field_crc32(header, T, block, record.rows, record.cols, comm);
+  record.has_crc32 = true;
   const double bytes = header.size() + static_cast<double>(record.rows) * record.cols * 8;
   std::string temporary;
   std::string problem = first_problem(rank == 0 ? begin_save(path, bytes, temporary) : "", comm);

@@ -123,6 +123,11 @@ std::string passes_problem(const StudyOptions& o, const ProcessGrid& grid) {
 
 }  // namespace
 
+bool stable_time_step(const double& dt, const int& NUMBER_OF_NODES_X,
+                      const int& NUMBER_OF_NODES_Y) {
+  return stable(dt, 1.0 / NUMBER_OF_NODES_X, 1.0 / NUMBER_OF_NODES_Y);
+}
+
 double largest_stable_dt(const int& NUMBER_OF_NODES_X, const int& NUMBER_OF_NODES_Y) {
   const double dx = 1.0 / NUMBER_OF_NODES_X;
   const double dy = 1.0 / NUMBER_OF_NODES_Y;

@@ -6,6 +6,10 @@
 #include "solver/process_grid.hpp"
 #include "study/parse_options.hpp"
 
+// Whether the explicit scheme is stable with this time step on the grid: dt*(1/dx^2 + 1/dy^2) <=
+// 1/2 with dx = 1/NX and dy = 1/NY, evaluated in this order.
+bool stable_time_step(const double& dt, const int& NUMBER_OF_NODES_X, const int& NUMBER_OF_NODES_Y);
+
 // The largest time step this explicit scheme keeps stable on the grid, dt*(1/dx^2 + 1/dy^2) <= 1/2
 // with dx = 1/NX and dy = 1/NY, rounded down to six significant digits so that the value as
 // printed passes the check itself.

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "checkpoint/field_names.hpp"
 #include "checkpoint/save_field.hpp"
 #include "common/agreement.hpp"
 #include "common/allocate_field.hpp"
@@ -69,6 +70,7 @@ struct Run {
   SnapshotLosses losses;
   double save_seconds = 0.0;  // in save_field, waiting for the others included
   int fields_saved = 0;
+  SaveLock save_lock;  // rank 0's, on --save's path, for the whole run
 };
 
 ProcessGrid process_grid(const StudyOptions& options, const int& process_count) {
@@ -165,15 +167,6 @@ FieldRecord record_after(const Run& run, int steps_done) {
   record.dt = run.options.dt;
   record.initial = run.start.initial;
   return record;
-}
-
-// field.npy gives field.S.npy after S steps.
-std::string series_path(const std::string& path, int steps_done) {
-  const std::string extension = ".npy";
-  const bool npy = path.size() > extension.size() &&
-                   path.compare(path.size() - extension.size(), extension.size(), extension) == 0;
-  const std::string stem = npy ? path.substr(0, path.size() - extension.size()) : path;
-  return stem + "." + std::to_string(steps_done) + extension;
 }
 
 // Saves T after `steps_done` steps, timed. Returns an empty string or why it was not saved.
@@ -330,7 +323,8 @@ std::string prepare(Run& run) {
   }
   problem = first_layer(run);
   if (problem.empty() && !run.options.save.empty()) {
-    problem = check_save_path(run.options.save, run.files);
+    const int series_steps = run.options.save_every > 0 ? run.options.steps : 0;
+    problem = check_save_path(run.options.save, series_steps, run.files, run.save_lock);
   }
   return problem;
 }

@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "checkpoint/field_names.hpp"
 #include "common/agreement.hpp"
+#include "common/json_line.hpp"
+#include "study/check_problem.hpp"
 
 namespace {
 
@@ -32,15 +35,26 @@ std::string grid_disagreement(const StudyOptions& o, const std::string& path,
   return "";
 }
 
+// What the record says that heat2d-study itself would never have written.
+std::string record_problem(const std::string& path, const FieldRecord& record) {
+  if (stable_time_step(record.dt, record.rows, record.cols)) return "";
+  return "the record " + record_path(path) + " is damaged: its dt = " + exact(record.dt) +
+         " is unstable on its " + std::to_string(record.rows) + " x " +
+         std::to_string(record.cols) +
+         " grid (the scheme needs dt*(1/dx^2 + 1/dy^2) <= 1/2), and heat2d-study saves no such run";
+}
+
 std::string restart(StudyOptions& o, Start& start) {
   if (!o.initial.empty()) {
     return "--restart and --initial exclude each other: a restart continues from its record's "
            "starting field";
   }
-  std::string problem = inspect_field_file(o.restart, start.layout);
+  std::string problem = name_room_problem("--restart", o.restart, o.restart, MPI_IO_ROOM);
+  if (problem.empty()) problem = inspect_field_file(o.restart, start.layout);
   if (problem.empty()) problem = grid_disagreement(o, o.restart, start.layout);
   FieldRecord record;
   if (problem.empty()) problem = read_record(o.restart, start.layout, record);
+  if (problem.empty()) problem = record_problem(o.restart, record);
   if (!problem.empty()) return problem;
   if (o.dt_given && o.dt != record.dt) {
     return "--dt " + exact(o.dt) + " disagrees with " + record_path(o.restart) +
@@ -51,22 +65,38 @@ std::string restart(StudyOptions& o, Start& start) {
            std::to_string(record.steps) + " steps " + o.restart +
            " holds: --steps counts from the run's start";
   }
+  if (!record.has_crc32) {
+    std::fprintf(stderr,
+                 "heat2d-study: warning: %s is a record of version 1, which does not identify "
+                 "its field: %s is taken unchecked\n",
+                 record_path(o.restart).c_str(), o.restart.c_str());
+  }
   o.rows = record.rows;
   o.cols = record.cols;
   o.dt = record.dt;
   start.steps_done = record.steps;
   start.initial = record.initial;
   start.file = o.restart;
+  start.layout.has_crc32 = record.has_crc32;
+  start.layout.crc32 = record.crc32;
   return "";
 }
 
 std::string initial(StudyOptions& o, Start& start) {
-  std::string problem = inspect_field_file(o.initial, start.layout);
+  std::string problem = name_room_problem("--initial", o.initial, o.initial, MPI_IO_ROOM);
+  if (problem.empty()) problem = inspect_field_file(o.initial, start.layout);
   if (problem.empty()) problem = grid_disagreement(o, o.initial, start.layout);
   if (!problem.empty()) return problem;
   char* absolute = ::realpath(o.initial.c_str(), nullptr);
   start.initial = absolute != nullptr ? absolute : o.initial;
   std::free(absolute);
+  // The path goes into every record the run saves, and JSON holds only Unicode text.
+  if (!o.save.empty() && !valid_utf8(start.initial)) {
+    return "--initial: the path of the starting field is not valid UTF-8 (" +
+           printable(start.initial, 4096) +
+           "), and the record of every field --save writes (JSON) must name it: rename the file "
+           "or its folder";
+  }
   o.rows = start.layout.rows;
   o.cols = start.layout.cols;
   start.file = o.initial;
@@ -75,14 +105,20 @@ std::string initial(StudyOptions& o, Start& start) {
 
 // Rank 0's findings, sent to every process.
 void share(StudyOptions& o, Start& start, MPI_Comm comm) {
-  long long numbers[4] = {o.rows, o.cols, start.steps_done,
-                          static_cast<long long>(start.layout.data_offset)};
-  MPI_Bcast(numbers, 4, MPI_LONG_LONG, 0, comm);
+  long long numbers[6] = {o.rows,
+                          o.cols,
+                          start.steps_done,
+                          static_cast<long long>(start.layout.data_offset),
+                          start.layout.has_crc32,
+                          start.layout.crc32};
+  MPI_Bcast(numbers, 6, MPI_LONG_LONG, 0, comm);
   MPI_Bcast(&o.dt, 1, MPI_DOUBLE, 0, comm);
   o.rows = start.layout.rows = static_cast<int>(numbers[0]);
   o.cols = start.layout.cols = static_cast<int>(numbers[1]);
   start.steps_done = static_cast<int>(numbers[2]);
   start.layout.data_offset = static_cast<std::size_t>(numbers[3]);
+  start.layout.has_crc32 = numbers[4] != 0;
+  start.layout.crc32 = static_cast<std::uint32_t>(numbers[5]);
   for (std::string* text : {&start.initial, &start.file}) {
     int length = static_cast<int>(text->size());
     MPI_Bcast(&length, 1, MPI_INT, 0, comm);

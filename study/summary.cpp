@@ -2,8 +2,9 @@
 #include "study/summary.hpp"
 
 #include <algorithm>
-#include <cstdio>
+#include <cstdlib>
 
+#include "common/json_line.hpp"
 #include "study/wording.hpp"
 
 namespace {
@@ -53,11 +54,6 @@ std::string passes_text(const RunFigures& f) {
          " columns, ghost zones " + std::to_string(f.fuse) + " deep";
 }
 
-std::string json_spread(const Spread& s) {
-  return format("{\"min\": %.6g, ", s.min) + format("\"mean\": %.6g, ", s.mean) +
-         format("\"max\": %.6g, ", s.max) + format("\"imbalance\": %.6g}", s.imbalance());
-}
-
 // "    update   0.101 s   0.102 s   0.104 s   1.02"
 std::string spread_line(const char* name, const Spread& s) {
   std::string label = std::string("    ") + name;
@@ -73,26 +69,62 @@ std::string per_process(const RunFigures& f) {
          std::to_string(f.busiest) + " (the longest update)\n";
 }
 
+// A measured figure to six significant digits, as the text gives it; JSON has no infinity or NaN,
+// so a figure that is not finite (a time too short to measure) is written as null.
+Json measured(double value) {
+  return std::strtod(format("%.6g", value).c_str(), nullptr);
+}
+
+// Each thread's share of the cells rank 0 computed.
+Json thread_shares(const RunFigures& f) {
+  long long total = 0;
+  for (long long cells : f.thread_cells) total += cells;
+  Json shares = Json::array();
+  for (long long cells : f.thread_cells) {
+    shares.push_back(measured(total > 0 ? static_cast<double>(cells) / total : 0.0));
+  }
+  return shares;
+}
+
+Json json_spread(const Spread& s) {
+  return {{"min", measured(s.min)},
+          {"mean", measured(s.mean)},
+          {"max", measured(s.max)},
+          {"imbalance", measured(s.imbalance())}};
+}
+
+// One key per line, in the order scripts have always read them; a new key is one more line.
 std::string json_summary(const RunFigures& f, double final_time, double per_step, double updates) {
-  char text[4096];
-  std::snprintf(
-      text, sizeof text,
-      "{\"rows\": %d, \"cols\": %d, \"processes\": %d, \"split\": \"%s\", "
-      "\"procs\": [%d, %d], \"exchange\": \"%s\", \"first_step\": %d, \"steps\": %d, "
-      "\"dt\": %.17g, \"final_time\": %.17g, \"wall_seconds\": %.6g, "
-      "\"seconds_per_step\": %.6g, \"cell_updates_per_second\": %.6g, "
-      "\"exchange_share\": %.6g, \"bytes_per_step\": %lld, \"stores\": \"%s\", "
-      "\"fields_saved\": %d, \"save_seconds\": %.6g, \"max_error\": %s, "
-      "\"threads\": %d, \"thread_shares\": [%s], \"fuse\": %d, \"tile\": %d, "
-      "\"messages_per_step\": %.6g, \"per_process\": {\"update_seconds\": %s, "
-      "\"exchange_seconds\": %s, \"save_seconds\": %s, \"busiest\": %d}}\n",
-      f.rows, f.cols, f.processes, f.split.c_str(), f.procs[0], f.procs[1], f.exchange.c_str(),
-      f.first_step, f.steps, f.dt, final_time, f.wall_seconds, per_step, updates, f.exchange_share,
-      f.bytes_per_step, f.streamed ? "streamed" : "cached", f.fields_saved, f.save_seconds,
-      f.exact ? format("%.6g", f.max_error).c_str() : "null", f.threads, shares(f, ", ").c_str(),
-      f.fuse, f.tile, f.messages_per_step, json_spread(f.update).c_str(),
-      json_spread(f.exchange_time).c_str(), json_spread(f.save).c_str(), f.busiest);
-  return text;
+  Json j;
+  j["rows"] = f.rows;
+  j["cols"] = f.cols;
+  j["processes"] = f.processes;
+  j["split"] = f.split;
+  j["procs"] = Json::array({f.procs[0], f.procs[1]});
+  j["exchange"] = f.exchange;
+  j["first_step"] = f.first_step;
+  j["steps"] = f.steps;
+  j["dt"] = f.dt;
+  j["final_time"] = final_time;
+  j["wall_seconds"] = measured(f.wall_seconds);
+  j["seconds_per_step"] = measured(per_step);
+  j["cell_updates_per_second"] = measured(updates);
+  j["exchange_share"] = measured(f.exchange_share);
+  j["bytes_per_step"] = f.bytes_per_step;
+  j["stores"] = f.streamed ? "streamed" : "cached";
+  j["fields_saved"] = f.fields_saved;
+  j["save_seconds"] = measured(f.save_seconds);
+  j["max_error"] = f.exact ? measured(f.max_error) : Json(nullptr);
+  j["threads"] = f.threads;
+  j["thread_shares"] = thread_shares(f);
+  j["fuse"] = f.fuse;
+  j["tile"] = f.tile;
+  j["messages_per_step"] = measured(f.messages_per_step);
+  j["per_process"] = {{"update_seconds", json_spread(f.update)},
+                      {"exchange_seconds", json_spread(f.exchange_time)},
+                      {"save_seconds", json_spread(f.save)},
+                      {"busiest", f.busiest}};
+  return json_line(j) + "\n";
 }
 
 std::string text_summary(const RunFigures& f, double final_time, double per_step, double updates) {

@@ -4,11 +4,15 @@ every bad input."""
 import io
 import json
 import os
+import pathlib
+import re
 import shutil
 import signal
 import stat
 import subprocess
+import sys
 import time
+import zlib
 
 import numpy as np
 import pytest
@@ -16,6 +20,7 @@ import pytest
 from conftest import launch
 
 STUDY = os.path.abspath(os.environ.get("HEAT2D_STUDY", "build/heat2d-study"))
+VIEW = pathlib.Path(__file__).resolve().parent.parent / "tools" / "heat2d-view"
 EXCHANGES = ("blocking", "overlap")
 
 
@@ -107,6 +112,8 @@ def test_every_process_count_split_and_exchange_saves_the_same_bytes(tmp_path, n
         # n real processes in one world (a mismatched launcher gives n worlds of 1).
         assert result["processes"] == n, (n, options)
         assert (tmp_path / "n.npy").read_bytes() == reference, (n, options)
+        # Every process adds up its own rows: together, the CRC-32 of the whole file.
+        assert json.loads((tmp_path / "n.npy.json").read_text())["crc32"] == zlib.crc32(reference)
         sent = most_sent(result["rows"], result["cols"], *result["procs"], result["steps"],
                          result["fuse"])
         assert (result["bytes_per_step"], result["messages_per_step"]) == \
@@ -117,13 +124,16 @@ def test_restarts_continue_bit_for_bit_whatever_the_processes_split_and_exchange
     # A time step with all of a double's digits: the record must give it back exactly.
     problem = ("--rows", 37, "--cols", 23, "--dt", 1.2345678901234567e-4, "--every", 0)
     study(2, tmp_path, *problem, "--steps", 300, "--save", "whole.npy")
-    first = study(3, tmp_path, *problem, "--steps", 250, "--save", "part.npy", "--save-every",
+    # The longest name that fits: part.250.npy of 211 bytes, 44 short of the 255 a name may have.
+    part = "p" * 203
+    first = study(3, tmp_path, *problem, "--steps", 250, "--save", f"{part}.npy", "--save-every",
                   100, *blocks(3, 1, "overlap"))
     assert first.returncode == 0, first.stderr
-    assert sorted(p.name for p in tmp_path.glob("part.*.npy")) == ["part.100.npy", "part.200.npy"]
-    for n, saved, options in [(4, "part.100.npy", blocks(2, 2)),
-                              (1, "part.200.npy", []),
-                              (6, "part.npy", blocks(2, 3, "overlap"))]:
+    assert sorted(p.name for p in tmp_path.glob("p*.npy")) == [f"{part}.100.npy",
+                                                                f"{part}.200.npy", f"{part}.npy"]
+    for n, saved, options in [(4, f"{part}.100.npy", blocks(2, 2)),
+                              (1, f"{part}.200.npy", []),
+                              (6, f"{part}.npy", blocks(2, 3, "overlap"))]:
         result = study(n, tmp_path, "--restart", saved, "--steps", 300, "--every", 0, "--save",
                        "again.npy", *options)
         assert result.returncode == 0, result.stderr
@@ -199,14 +209,16 @@ def scheme_steps(field, steps, dt):
 
 def test_a_starting_field_of_the_users_follows_the_scheme_cell_by_cell(tmp_path):
     start = np.random.default_rng(3).uniform(-50, 150, (19, 31))
-    np.save(tmp_path / "start.npy", start)
-    problem = ("--initial", "start.npy", "--steps", 7, "--dt", 1e-4, "--every", 3)
+    # A name the record (JSON) must escape: quotes, a backslash, a newline, a letter beyond ASCII.
+    name = 'start "\u00fc"\\\n.npy'
+    np.save(tmp_path / name, start)
+    problem = ("--initial", name, "--steps", 7, "--dt", 1e-4, "--every", 3)
     result = study(4, tmp_path, *problem, "--save", "end.npy", *blocks(2, 2, "overlap"), "--json")
     assert result.returncode == 0, result.stderr
     # The blocks of a process row write one strip file together: the files of two strips.
     strips = tmp_path / "strips"
     strips.mkdir()
-    shutil.copy(tmp_path / "start.npy", strips)
+    shutil.copy(tmp_path / name, strips)
     assert study(2, strips, *problem).returncode == 0
     assert sorted(p.name for p in strips.glob("rank*")) == sorted(p.name for p in
                                                                   tmp_path.glob("rank*"))
@@ -214,8 +226,7 @@ def test_a_starting_field_of_the_users_follows_the_scheme_cell_by_cell(tmp_path)
     end = np.load(tmp_path / "end.npy")
     assert np.array_equal(end.view(np.uint64), scheme_steps(start, 7, 1e-4).view(np.uint64))
     assert json.loads(result.stdout)["max_error"] is None
-    assert json.loads((tmp_path / "end.npy.json").read_text())["initial"] == \
-        str(tmp_path / "start.npy")
+    assert json.loads((tmp_path / "end.npy.json").read_text())["initial"] == str(tmp_path / name)
     # Two strip files per label and the starting field in the initial-field file, twice.
     copies = (tmp_path / "rank-100_0.000000").read_text().splitlines()
     assert len(copies) == 2 * 31 and copies[0] == "".join(f"{v:f}\t" for v in start[:, 0])
@@ -306,6 +317,20 @@ BAD_INPUT = [
      "a 200000 x 200000 grid is too large for the memory"),
     (2, ["--save", "missing/field.npy"], "cannot write missing/field.npy: no such file or "
                                          "directory"),
+    # File names of 255 bytes, less the 44 that temporary names and MPI-IO's own names add.
+    (2, ["--save", "a" * 208 + ".npy", "--steps", 10], "--save " + "a" * 60 + "... (212 bytes): "
+     "the name is too long: it takes 212 bytes, and the names heat2d-study and MPI-IO build from "
+     "it 44 more, beyond the 255 a file name may have here: at most 211 bytes fit"),
+    (2, ["--save", "a" * 207 + ".npy", "--steps", 10, "--save-every", 5],
+     "--save " + "a" * 60 + "... (211 bytes): the name is too long: with the series' step "
+     "(.10.npy) it takes 214 bytes"),
+    (1, ["--initial", "a" * 220 + ".npy"], "--initial " + "a" * 60 + "... (224 bytes): the name "
+     "is too long: it takes 224 bytes, and the names heat2d-study and MPI-IO build from it 32 "
+     "more, beyond the 255 a file name may have here: at most 223 bytes fit"),
+    (1, ["--restart", "a" * 300], "--restart " + "a" * 60 + "... (300 bytes): the name is too "
+                                  "long"),
+    (1, ["--save", "x/" * 2030 + "f.npy"], "--save " + "x/" * 30 + "... (4065 bytes): the path "
+                                           "is too long: it takes 4065 bytes"),
 ]
 
 
@@ -321,15 +346,15 @@ def test_bad_input_is_refused_in_one_line_before_anything_is_written(tmp_path, n
 
 @pytest.fixture(scope="module")
 def saved(tmp_path_factory):
-    """A 12 x 9 field saved after 20 steps, with its record."""
+    """A 12 x 9 field saved after 20 steps, f.npy with its record, and the same run's f.10.npy."""
     folder = tmp_path_factory.mktemp("saved")
     assert study(2, folder, "--rows", 12, "--cols", 9, "--steps", 20, "--dt", 1e-4, "--every", 0,
-                 "--save", "f.npy").returncode == 0
+                 "--save", "f.npy", "--save-every", 10).returncode == 0
     return folder
 
 
-def npy(array):
-    return lambda folder, saved: np.save(folder / "f.npy", array)
+def npy(array, name="f.npy"):
+    return lambda folder, saved: np.save(folder / name, array)
 
 
 def damaged(change):
@@ -341,56 +366,23 @@ def damaged(change):
     return make
 
 
-def with_value(value, row, col):
-    field = np.zeros((6, 5))
-    field[row, col] = value
-    return npy(field)
-
-
-def record(edit):
-    def change(folder):
-        path = folder / "f.npy.json"
-        path.write_text(edit(path.read_text()))
-    return change
-
-
-def cut_short(folder, saved):
-    np.save(folder / "f.npy", np.zeros((5, 6)))
-    path = folder / "f.npy"
-    path.write_bytes(path.read_bytes()[:-8])
-
-
 # Each row makes f.npy (and its record) in an empty folder, given the saved fixture, and gives the
 # options and the one line expected.
 BAD_FILES = [
     (lambda f, s: None, ["--initial", "f.npy"], "f.npy: no such file or directory"),
     (lambda f, s: (f / "f.npy").mkdir(), ["--initial", "f.npy"],
      "f.npy is a folder, not a .npy file"),
-    (lambda f, s: os.mkfifo(f / "f.npy"), ["--restart", "f.npy"], "f.npy is not a regular file"),
-    (lambda f, s: (f / "f.npy").write_text("0 1 2\n"), ["--initial", "f.npy"],
-     "f.npy is not a NumPy .npy file"),
-    (npy(np.zeros((5, 5), np.float32)), ["--initial", "f.npy"],
-     "f.npy: holds '<f4' values, not float64 in this machine's byte order"),
-    (npy(np.zeros((3, 4, 5))), ["--initial", "f.npy"], "f.npy: holds an array of 3 dimensions"),
-    (npy(np.asfortranarray(np.zeros((5, 6)))), ["--initial", "f.npy"],
-     "f.npy: is stored in Fortran order"),
-    (cut_short, ["--initial", "f.npy"],
-     "f.npy is cut short: 360 bytes, where a 5 x 6 float64 field takes 368"),
-    (with_value(np.nan, 2, 3), ["--initial", "f.npy"],
-     "f.npy holds a value that is not finite (NaN or infinity) at row 2, column 3"),
-    (with_value(-np.inf, 5, 0), ["--initial", "f.npy", *blocks(2, 1, "overlap")],
+    (npy(np.zeros((1, 8))), ["--initial", "f.npy"], "f.npy holds a 1 x 8 field: a field has at "
+                                                    "least 3 x 3 values"),
+    (npy(np.zeros((5, 6)), os.fsdecode(b"\xff.npy")), ["--initial", os.fsdecode(b"\xff.npy")],
+     "--initial: the path of the starting field is not valid UTF-8"),
+    (npy(np.where(np.arange(30).reshape(6, 5) == 25, -np.inf, 0)),
+     ["--initial", "f.npy", *blocks(2, 1, "overlap")],
      "f.npy holds a value that is not finite (NaN or infinity) at row 5, column 0"),
     (npy(np.zeros((5, 6))), ["--initial", "f.npy", "--cols", 7],
      "--cols 7 disagrees with f.npy, which holds a 5 x 6 field"),
     (npy(np.zeros((5, 6))), ["--restart", "f.npy", "--steps", 9],
      "the record f.npy.json cannot be read"),
-    (damaged(record(lambda text: "{" + text)), ["--restart", "f.npy"],
-     "the record f.npy.json is damaged: not a JSON object"),
-    (damaged(record(lambda text: text.replace('"steps"', '"stops"'))), ["--restart", "f.npy"],
-     "the record f.npy.json is damaged: an unknown key 'stops'"),
-    (damaged(record(lambda text: text.replace('"rows": 12', '"rows": 13'))),
-     ["--restart", "f.npy"], "the record f.npy.json describes a 13 x 9 field, but f.npy holds "
-                             "12 x 9"),
     (damaged(lambda f: None), ["--restart", "f.npy", "--dt", 1.0000000000000002e-4],
      "--dt 0.00010000000000000002 disagrees with f.npy.json, whose run took dt = 0.0001"),
     (damaged(lambda f: None), ["--restart", "f.npy", "--steps", 20],
@@ -410,6 +402,191 @@ def test_a_bad_restart_or_starting_file_is_refused_in_one_line(tmp_path, saved, 
     ours = [line for line in result.stderr.splitlines() if line.startswith("heat2d-study:")]
     assert len(ours) == 1 and ours[0].startswith(f"heat2d-study: {message}"), result.stderr
     assert result.stdout == "" and sorted(p.name for p in tmp_path.iterdir()) == before
+
+
+def edited(edit, field="f.npy"):
+    """The saved record, its text changed by `edit`, beside the saved `field`."""
+    def make(folder, saved):
+        shutil.copy(saved / field, folder / "f.npy")
+        (folder / "f.npy.json").write_bytes(edit((saved / "f.npy.json").read_bytes()))
+    return make
+
+
+def rewritten(write, **changes):
+    """f.npy as `write(file, field)` writes the saved field, and the saved record for it: its CRC-32
+    and `changes`."""
+    def make(folder, saved):
+        with open(folder / "f.npy", "wb") as file:
+            write(file, np.load(saved / "f.npy"))
+        record = json.loads((saved / "f.npy.json").read_text())
+        record.update({"crc32": zlib.crc32((folder / "f.npy").read_bytes()), **changes})
+        (folder / "f.npy.json").write_text(json.dumps(record))
+    return make
+
+
+def array(change=lambda a: a, version=None, extra=b""):
+    def write(file, field):
+        np.lib.format.write_array(file, change(field), version=version)
+        file.write(extra)
+    return write
+
+
+def header(length, version=2, minor=0, keys=""):
+    """A float64 .npy header of `length` bytes, of any version, with `keys` in its dictionary."""
+    def write(file, field):
+        preamble = 8 + (2 if version == 1 else 4)
+        dictionary = f"{{'descr': '<f8', 'fortran_order': False, 'shape': {field.shape}, {keys}}}"
+        dictionary = dictionary.ljust(length - preamble - 1).encode() + b"\n"
+        file.write(b"\x93NUMPY" + bytes([version, minor]) +
+                   len(dictionary).to_bytes(preamble - 8, "little") + dictionary + field.tobytes())
+    return write
+
+
+def record_in_place(make_record):
+    def make(folder, saved):
+        shutil.copy(saved / "f.npy", folder)
+        make_record(folder / "f.npy.json")
+    return make
+
+
+def keys_reversed_and_escaped(text):
+    record = json.loads(text)
+    record["initial"] = "/tmp/\u00fcber.npy"
+    return json.dumps(dict(reversed(record.items())), indent=1, ensure_ascii=True).encode()
+
+
+def with_nan(field):
+    field[2, 3] = np.nan
+    return field
+
+
+# One definition of a valid saved field and record, for heat2d-study --restart and heat2d-view
+# check alike: each row makes f.npy and f.npy.json from the saved fixture and gives what both must
+# say of them (None: both take them).
+FIELDS_AND_RECORDS = [
+    ("as saved", edited(lambda t: t), None),
+    ("version 1, before records named their field's CRC-32",
+     edited(lambda t: re.sub(rb', "crc32": \d+', b"", t).replace(b'"version": 2', b'"version": 1')),
+     None),
+    ("keys in another order, a \\u00fc escape", edited(keys_reversed_and_escaped), None),
+    ("rows 12.0", edited(lambda t: t.replace(b'"rows": 12', b'"rows": 12.0')), None),
+    (".npy version 3.0", rewritten(array(version=(3, 0))), None),
+    ("a header of 60 KB", rewritten(header(60000)), None),
+    ("dt 4e-320, as heat2d-study writes it",
+     lambda f, s: study(1, f, "--rows", 12, "--cols", 9, "--dt", 4e-320, "--steps", 5, "--every",
+                        0, "--save", "f.npy"), None),
+    ("not JSON", edited(lambda t: b"{" + t), "not JSON"),
+    ("not an object", edited(lambda t: b"[" + t.strip() + b"]"), "not a JSON object"),
+    ("byte-order mark", edited(lambda t: b"\xef\xbb\xbf" + t), "not JSON"),
+    ("not UTF-8", edited(lambda t: t.replace(b'"heat2d"', b'"/tmp/\xff.npy"')), "not JSON"),
+    ("lone surrogate", edited(lambda t: t.replace(b'"heat2d"', b'"/tmp/\\udcff.npy"')),
+     "not JSON"),
+    ("NaN", edited(lambda t: t.replace(b'"dt": 0.0001', b'"dt": NaN')), "not JSON"),
+    ("dt 1e400", edited(lambda t: t.replace(b'"dt": 0.0001', b'"dt": 1e400')),
+     "a number beyond a double's range"),
+    ("unknown key", edited(lambda t: t.replace(b'"steps"', b'"stops"')),
+     "an unknown key 'stops'"),
+    ("60 KB unknown key", edited(lambda t: t.replace(b'"steps"', b'"' + b"k" * 60000 +
+                                                     b'": 1, "steps"')), "(60000 bytes)'"),
+    ("version 3", edited(lambda t: t.replace(b'"version": 2', b'"version": 3')),
+     "not the record of a field saved by heat2d-study"),
+    ("version [2]", edited(lambda t: t.replace(b'"version": 2', b'"version": [2]')),
+     "not the record of a field saved by heat2d-study (format \"heat2d-study field\", version "
+     "[2])"),
+    ("version 1 with a CRC-32", edited(lambda t: t.replace(b'"version": 2', b'"version": 1')),
+     "an unknown key 'crc32'"),
+    ("no CRC-32", edited(lambda t: re.sub(rb', "crc32": \d+', b"", t)), "no 'crc32'"),
+    ("no initial", edited(lambda t: t.replace(b', "initial": "heat2d"', b"")), "no 'initial'"),
+    ("rows 1e300", edited(lambda t: t.replace(b'"rows": 12', b'"rows": 1e300')),
+     "'rows' is 1e+300, out of range (1 to 2147483647)"),
+    ("rows 12.5", edited(lambda t: t.replace(b'"rows": 12', b'"rows": 12.5')),
+     "'rows' is 12.5, not a whole number"),
+    ("steps -1", edited(lambda t: t.replace(b'"steps": 20', b'"steps": -1')),
+     "'steps' is -1, out of range"),
+    ("CRC-32 of 2^32", edited(lambda t: re.sub(rb'"crc32": \d+', b'"crc32": 4294967296', t)),
+     "'crc32' is 4294967296, out of range"),
+    ("dt 0", edited(lambda t: t.replace(b'"dt": 0.0001', b'"dt": 0')),
+     "'dt' is 0, not a positive number"),
+    ("dt unstable", edited(lambda t: t.replace(b'"dt": 0.0001', b'"dt": 0.01')),
+     "dt = 0.01 is unstable on its 12 x 9 grid"),
+    ("initial empty", edited(lambda t: t.replace(b'"heat2d"', b'""')), "'initial' is empty"),
+    ("initial a number", edited(lambda t: t.replace(b'"heat2d"', b"7")), "'initial' is 7, not a "
+                                                                         "string"),
+    ("another grid", edited(lambda t: t.replace(b'"rows": 12', b'"rows": 13')),
+     "but f.npy holds 12 x 9"),
+    ("killed between the renames: the old field with the new record",
+     edited(lambda t: t, field="f.10.npy"), "f.npy is not the field its record f.npy.json "
+                                            "describes"),
+    ("a field changed", rewritten(array(with_nan), crc32=1), "is not the field its record"),
+    ("record a FIFO", record_in_place(os.mkfifo), "a FIFO"),
+    ("record a link to /dev/zero", record_in_place(lambda p: p.symlink_to("/dev/zero")),
+     "a device"),
+    ("record of 70 KB", edited(lambda t: t.strip() + b" " * 70000),
+     "more than a record can be (65536 at most)"),
+    ("field a FIFO", lambda f, s: os.mkfifo(f / "f.npy") or shutil.copy(s / "f.npy.json", f),
+     "a FIFO"),
+    ("field text", rewritten(lambda file, field: file.write(b"0 1 2\n")),
+     "f.npy is not a NumPy .npy file"),
+    (".npy version 4.0", rewritten(header(128, version=4)), "f.npy is not a NumPy .npy file"),
+    (".npy version 1.1", rewritten(header(128, version=1, minor=1)),
+     "f.npy is not a NumPy .npy file"),
+    ("a header of 70 KB", rewritten(header(70000)), "has a .npy header too long to be a field's"),
+    ("a header with another key", rewritten(header(128, keys="'extra': 1, ")),
+     "a .npy header with an unknown key 'extra'"),
+    ("float32", rewritten(array(lambda a: a.astype(np.float32))),
+     "holds '<f4' values, not float64 in this machine's byte order"),
+    ("three dimensions", rewritten(array(lambda a: a.reshape(12, 9, 1))),
+     "holds an array of 3 dimensions"),
+    ("Fortran order", rewritten(array(np.asfortranarray)), "is stored in Fortran order"),
+    ("1 x 8", rewritten(array(lambda a: a[:1, :8]), rows=1, cols=8), "holds a 1 x 8 field"),
+    ("cut short", rewritten(lambda file, field: array()(file, field) or file.truncate(920)),
+     "f.npy is cut short: 920 bytes, where a 12 x 9 float64 field takes 992"),
+    ("longer", rewritten(array(extra=b"\0" * 8)), "f.npy is longer than its field"),
+    ("not finite", rewritten(array(with_nan)), "not finite"),
+]
+
+
+@pytest.mark.parametrize("make, verdict", [row[1:] for row in FIELDS_AND_RECORDS],
+                         ids=[row[0] for row in FIELDS_AND_RECORDS])
+def test_the_study_and_the_viewer_agree_on_every_field_and_record(tmp_path, saved, make, verdict):
+    make(tmp_path, saved)
+    before = sorted(p.name for p in tmp_path.iterdir())
+    restart = study(1, tmp_path, "--restart", "f.npy", "--steps", 30, "--every", 0, timeout=60)
+    checked = subprocess.run([sys.executable, VIEW, "check", tmp_path / "f.npy"], timeout=60,
+                             capture_output=True, text=True, errors="backslashreplace")
+    # Both warn of a record that cannot vouch for its field, or neither does.
+    assert ("warning" in restart.stderr) == ("warning" in checked.stderr), checked.stderr
+    if verdict is None:
+        assert (restart.returncode, checked.returncode) == (0, 0), restart.stderr + checked.stderr
+        return
+    for result, program in ((restart, "heat2d-study"), (checked, "heat2d-view")):
+        ours = [line for line in result.stderr.splitlines() if line.startswith(f"{program}:")]
+        assert result.returncode == 2 and len(ours) == 1 and verdict in ours[0], result.stderr
+        assert len(ours[0]) < 400  # whatever the files hold, the line stays short
+    assert sorted(p.name for p in tmp_path.iterdir()) == before
+
+
+def test_a_second_run_saving_to_the_same_path_is_refused_while_the_first_lives(tmp_path):
+    first = subprocess.Popen([os.environ.get("HEAT2D_MPIEXEC", "mpiexec"), "-n", "2", STUDY,
+                              "--rows", "32", "--cols", "32", "--dt", "1e-6", "--every", "0",
+                              "--steps", str(10**9), "--save", "f.npy", "--save-every", "10000"],
+                             cwd=tmp_path, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 60
+    while not (tmp_path / "f.10000.npy.json").exists() and time.monotonic() < deadline:
+        time.sleep(0.01)
+    second = study(2, tmp_path, "--every", 0, "--steps", 10, "--save", "f.npy")
+    assert second.returncode == 2 and first.poll() is None
+    assert "heat2d-study: cannot write f.npy: another run is saving to it (it holds f.npy.lock)" \
+        in second.stderr.splitlines()
+    # Killed outright, the first run leaves its lock file behind but holds no lock.
+    processes = subprocess.run(["pgrep", "-P", str(first.pid)], capture_output=True, text=True)
+    for pid in processes.stdout.split():
+        os.kill(int(pid), signal.SIGKILL)
+    first.wait(timeout=60)
+    assert (tmp_path / "f.npy.lock").exists()
+    third = study(2, tmp_path, "--every", 0, "--steps", 10, "--save", "f.npy")
+    assert third.returncode == 0, third.stderr
+    assert not (tmp_path / "f.npy.lock").exists() and np.load(tmp_path / "f.npy").shape == (10, 10)
 
 
 def link_to(target):

@@ -6,7 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <string>
+#include <vector>
 
+#include "common/json_line.hpp"
 #include "study/cgroup_memory.hpp"
 #include "study/check_memory.hpp"
 #include "study/check_problem.hpp"
@@ -161,6 +164,35 @@ TEST(Summary, TimesAreTheSlowestLoopTheLargestExchangeShareAndTheirSpread) {
   EXPECT_DOUBLE_EQ(figures.update.imbalance(), 2.2 / 1.2);
   EXPECT_EQ(figures.exchange_time.min, 0.0);
   EXPECT_DOUBLE_EQ(figures.save.mean, 0.5);
+}
+
+// Scripts read the summary with any JSON parser: a figure that cannot be measured (a time loop too
+// short for the clock gives infinitely many updates per second) is null, never inf or nan, and the
+// keys keep the order and the kinds scripts know.
+TEST(Summary, JsonIsStandardWithEveryKeyInItsPlace) {
+  RunFigures figures;
+  figures.split = "strips";
+  figures.exchange = "blocking";
+  figures.steps = 5;
+  figures.dt = 1e-5;
+  figures.exact = false;
+  const std::string text = summary(figures, true);
+  EXPECT_EQ(text.find("inf"), std::string::npos) << text;
+  const Json json = Json::parse(text);
+  EXPECT_TRUE(json["cell_updates_per_second"].is_null() && json["max_error"].is_null());
+  std::vector<std::string> keys;
+  for (const auto& item : json.items()) keys.push_back(item.key());
+  const std::vector<std::string> expected = {
+      "rows",         "cols",         "processes",     "split",
+      "procs",        "exchange",     "first_step",    "steps",
+      "dt",           "final_time",   "wall_seconds",  "seconds_per_step",
+      "cell_updates_per_second",      "exchange_share", "bytes_per_step",
+      "stores",       "fields_saved", "save_seconds",  "max_error",
+      "threads",      "thread_shares", "fuse",         "tile",
+      "messages_per_step",            "per_process"};
+  EXPECT_EQ(keys, expected);
+  EXPECT_TRUE(json["procs"].is_array() && json["bytes_per_step"].is_number_integer());
+  EXPECT_TRUE(json["per_process"]["update_seconds"]["imbalance"].is_number());
 }
 
 }  // namespace

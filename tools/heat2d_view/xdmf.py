@@ -5,7 +5,7 @@ from xml.sax.saxutils import escape, quoteattr
 
 from . import problem
 from .run_folder import RunError
-from .saved import data_layout
+from .saved import field_layout
 
 
 def _item(run, step, folder):
@@ -13,9 +13,7 @@ def _item(run, step, folder):
     another: the readers take the fastest index (a row's columns, y) as their X axis and the
     rows (x) as Y, so the origin and spacing are given in that order, slowest first."""
     path = run.members[step]
-    offset, fortran_order = data_layout(path)
-    if fortran_order:
-        raise RunError(f"{path}: stored column by column, which an XDMF item cannot read in place")
+    offset = field_layout(path).data_offset
     nx, ny = run.shape
     dx, dy = problem.spacing(nx, ny)
     dimensions = f"1 {nx} {ny}"
