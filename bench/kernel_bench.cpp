@@ -100,23 +100,24 @@ double nominal_hz() {
   return 0.0;
 }
 
-// The update of a field that fits the core's own cache (two layers in half of L2), K = 1: how fast
-// the update runs where memory does not matter. Returns seconds per cell.
-double in_cache_seconds_per_cell(const Settings& settings) {
-  const double l2 = cache_size(2).bytes;
-  const int side = std::max(64, static_cast<int>(std::sqrt(l2 / 2.0 / 16.0)) / 8 * 8);
-  Stepper s = stepper_for(side, side, 1, settings);
-  std::vector<double> times;
-  advance(s, STEPS);
-  for (int r = 0; r < settings.rounds; ++r) {
-    times.push_back(seconds([&] { advance(s, 64 * STEPS); }));
-  }
-  std::printf("in the cache: %d x %d (two layers %.0f KiB, L2 %.0f KiB from %s)\n", side, side,
-              2.0 * side * side * 8 / 1024, l2 / 1024, cache_size(2).source);
-  return median(times) / (64.0 * STEPS * side * side);
+// A field that fits the core's own cache (two layers of rows as long as the tiles' in half of
+// L2), stepped with K = 1: how fast the update runs where memory does not matter.
+Stepper in_cache_stepper(const Settings& settings) {
+  const CacheSize l2 = cache_size(2);
+  const int cols = 1024;
+  const int rows = std::max(8, static_cast<int>(l2.bytes / 2 / (2.0 * 8 * cols)));
+  std::printf(
+      "in the cache: %d x %d, stepped one step at a time (two layers %.0f KiB, L2 %.0f "
+      "KiB from %s)\n",
+      rows, cols, 2.0 * rows * cols * 8 / 1024, l2.bytes / 1024, l2.source);
+  return stepper_for(rows, cols, 1, settings);
 }
 
-void measure(int n, const Settings& settings, double in_cache, double hz) {
+void measure(int n, const Settings& settings, double hz) {
+  Stepper cached = in_cache_stepper(settings);
+  const double cached_cells = static_cast<double>(cached.block.rows()) * cached.block.cols();
+  // As many cells as a measured step of the large grid, so that both take about as long.
+  const int cached_steps = std::max(1, static_cast<int>(STEPS * n * n / cached_cells));
   std::vector<Stepper> steppers;
   for (int fuse : settings.fuses) steppers.push_back(stepper_for(n, n, fuse, settings));
   double** P0 = plain_field(n);
@@ -130,6 +131,7 @@ void measure(int n, const Settings& settings, double in_cache, double hz) {
       [&] { copy_streaming(T0, T1, n, n); }, [&] { copy_loop(P0, P1, n, n); },
       [&] { copy_memcpy(P0, P1, n, n); },    [&] { copy_streaming(P0, P1, n, n); }};
   const std::size_t copies = work.size();
+  work.push_back([&] { advance(cached, cached_steps); });
   for (Stepper& s : steppers) work.push_back([&s] { advance(s, STEPS); });
   std::vector<std::vector<double>> times(work.size());
   for (auto& w : work) w();  // first touch of every page
@@ -139,9 +141,11 @@ void measure(int n, const Settings& settings, double in_cache, double hz) {
   double copy = 1e300;
   for (std::size_t k = 0; k < copies; ++k) copy = std::min(copy, median(times[k]));
   const double cells = static_cast<double>(n) * n;
-  std::printf("%5dx%-5d copy %8.3f ms\n", n, n, copy * 1e3);
+  const double in_cache = median(times[copies]) / (cached_steps * cached_cells);
+  std::printf("%5dx%-5d copy %8.3f ms, in the cache %.3f ns/cell, %.2f cycles/cell\n", n, n,
+              copy * 1e3, in_cache * 1e9, in_cache * hz);
   for (std::size_t f = 0; f < steppers.size(); ++f) {
-    const double step = median(times[copies + f]) / STEPS;
+    const double step = median(times[copies + 1 + f]) / STEPS;
     std::printf(
         "%11s K = %2d  tile %5d  %8.3f ms  %6.3f x copy  %6.3f ns/cell  %5.2f cycles/cell"
         "  %5.2f x in cache\n",
@@ -181,7 +185,5 @@ int main(int argc, char** argv) {
       "and the same update in the cache; median of %d alternating rounds (targets at "
       "4096: best K <= 0.6 x copy, <= 1.1 x in cache); cycles at the nominal %.2f GHz\n",
       settings.threads, settings.threads == 1 ? "" : "s", settings.rounds, hz / 1e9);
-  const double in_cache = in_cache_seconds_per_cell(settings);
-  std::printf("in the cache: %.3f ns/cell, %.2f cycles/cell\n", in_cache * 1e9, in_cache * hz);
-  for (int n : settings.sizes) measure(n, settings, in_cache, hz);
+  for (int n : settings.sizes) measure(n, settings, hz);
 }

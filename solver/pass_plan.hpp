@@ -19,4 +19,4 @@ PassPlan plan_passes(const Block& block, const ProcessGrid& grid, int fuse, int 
                      double l2_bytes);
 
 // The pass length --fuse auto aims for on blocks too large for the cache.
-constexpr int AUTO_FUSE = 16;
+constexpr int AUTO_FUSE = 32;
