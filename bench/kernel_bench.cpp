@@ -18,7 +18,13 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#if defined(__linux__)
+#include <pthread.h>
+#include <sched.h>
+#endif
 
 #include "common/allocate_field.hpp"
 #include "copies.hpp"
@@ -100,12 +106,31 @@ double nominal_hz() {
   return 0.0;
 }
 
+// Keeps the calling thread on one core: a thread that starts for a millisecond's work may
+// otherwise run on the core of the thread that started it.
+void on_core(int core) {
+#if defined(__linux__)
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  CPU_SET(core % std::max(1, static_cast<int>(std::thread::hardware_concurrency())), &set);
+  pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+#else
+  (void)core;
+#endif
+}
+
 // A field that fits the core's own cache (two layers of rows as long as the tiles' in half of
 // L2), stepped with K = 1: how fast the update runs where memory does not matter.
-Stepper in_cache_stepper(const Settings& settings) {
+// `share` of L2 for the two layers: a half for one field; a quarter each for fields stepped at
+// once, so that they fit even where two cores share their L2.
+Stepper in_cache_stepper(const Settings& settings, double share = 0.5) {
+  const bool say = share == 0.5;
   const CacheSize l2 = cache_size(2);
   const int cols = 1024;
-  const int rows = std::max(8, static_cast<int>(l2.bytes / 2 / (2.0 * 8 * cols)));
+  const int rows = std::max(8, static_cast<int>(l2.bytes * share / (2.0 * 8 * cols)));
+  Settings one = settings;
+  one.threads = 1;
+  if (!say) return stepper_for(rows, cols, 1, one);
   std::printf(
       "in the cache: %d x %d, stepped one step at a time (two layers %.0f KiB, L2 %.0f "
       "KiB from %s)\n",
@@ -132,6 +157,24 @@ void measure(int n, const Settings& settings, double hz) {
       [&] { copy_memcpy(P0, P1, n, n); },    [&] { copy_streaming(P0, P1, n, n); }};
   const std::size_t copies = work.size();
   work.push_back([&] { advance(cached, cached_steps); });
+  // The machine's own limit for threads: as many small fields in the cache as threads, each
+  // stepped by a thread of its own on a core of its own, all at once, against one alone (cores
+  // that share their arithmetic units and caches, as a VM's may, fall short of the thread count).
+  Stepper alone = in_cache_stepper(settings, 0.25);
+  std::vector<Stepper> apart;
+  for (int t = 0; t < settings.threads; ++t) apart.push_back(in_cache_stepper(settings, 0.25));
+  const int apart_steps = cached_steps * 2;
+  work.push_back([&] { advance(alone, apart_steps); });
+  work.push_back([&] {
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < apart.size(); ++t) {
+      threads.emplace_back([&, t] {
+        on_core(static_cast<int>(t));
+        advance(apart[t], apart_steps);
+      });
+    }
+    for (std::thread& t : threads) t.join();
+  });
   for (Stepper& s : steppers) work.push_back([&s] { advance(s, STEPS); });
   std::vector<std::vector<double>> times(work.size());
   for (auto& w : work) w();  // first touch of every page
@@ -144,8 +187,13 @@ void measure(int n, const Settings& settings, double hz) {
   const double in_cache = median(times[copies]) / (cached_steps * cached_cells);
   std::printf("%5dx%-5d copy %8.3f ms, in the cache %.3f ns/cell, %.2f cycles/cell\n", n, n,
               copy * 1e3, in_cache * 1e9, in_cache * hz);
+  if (settings.threads > 1) {
+    std::printf("%11s %d fields in the cache at once, a thread each: %.2f x one field's speed\n",
+                "", settings.threads,
+                settings.threads * median(times[copies + 1]) / median(times[copies + 2]));
+  }
   for (std::size_t f = 0; f < steppers.size(); ++f) {
-    const double step = median(times[copies + 1 + f]) / STEPS;
+    const double step = median(times[copies + 3 + f]) / STEPS;
     std::printf(
         "%11s K = %2d  tile %5d  %8.3f ms  %6.3f x copy  %6.3f ns/cell  %5.2f cycles/cell"
         "  %5.2f x in cache\n",

@@ -28,6 +28,7 @@
 #include "solver/strip_bounds.hpp"
 #include "study/check_memory.hpp"
 #include "study/check_problem.hpp"
+#include "study/cores.hpp"
 #include "study/initial_snapshot.hpp"
 #include "study/largest_difference.hpp"
 #include "study/progress.hpp"
@@ -68,6 +69,7 @@ struct Run {
   std::vector<int> widths;  // the columns of every block in this process row
   Stepper stepper;          // the block's layers, its halo and the passes that advance it
   SnapshotLosses losses;
+  int cores = 0;              // the fewest cores any process may run on (0: unknown)
   double save_seconds = 0.0;  // in save_field, waiting for the others included
   int fields_saved = 0;
   SaveLock save_lock;  // rank 0's, on --save's path, for the whole run
@@ -252,6 +254,7 @@ RunFigures figures_of(const Run& run, const ProcessTimes& mine) {
   f.bytes_per_step = std::llround(sent[0]);
   f.messages_per_step = sent[1];
   f.threads = run.stepper.team.threads;
+  f.cores = run.cores;
   f.thread_cells = run.stepper.team.cells;
   f.fuse = run.stepper.fuse;
   f.tile = run.stepper.fuse > 1 ? run.stepper.tile_width : 0;
@@ -354,6 +357,9 @@ int main(int argc, char** argv) {
   }
   if (problem.empty()) problem = prepare(run);
   if (!problem.empty()) return refuse(problem, run.rank);
+  const std::string crowded = cores_warning(run.stepper.team.threads, run.cores);
+  if (run.rank == 0 && !crowded.empty())
+    std::fprintf(stderr, "heat2d-study: %s\n", crowded.c_str());
 
   const StudyOptions& o = run.options;
   // The same spacing rule as heat2d: dx = (b - a) / NX on the unit square.

@@ -40,11 +40,15 @@ std::string shares(const RunFigures& f, const char* separator) {
   return text;
 }
 
-// "1 thread" or "2 threads per process, shares 0.5 / 0.5 of rank 0's cells".
+// "1 thread per process" or "2 threads per process on 2 cores, shares 0.5 / 0.5 of rank 0's
+// cells".
 std::string threads_text(const RunFigures& f) {
-  if (f.threads == 1) return "1 thread per process";
-  return count_of(f.threads, "thread", "threads") + " per process, shares " + shares(f, " / ") +
-         " of rank 0's cells";
+  const std::string cores =
+      f.cores > 0 ? " on " + count_of(f.cores, "core", "cores") + (f.cores < f.threads ? "!" : "")
+                  : "";
+  if (f.threads == 1) return "1 thread per process" + cores;
+  return count_of(f.threads, "thread", "threads") + " per process" + cores + ", shares " +
+         shares(f, " / ") + " of rank 0's cells";
 }
 
 // "one step a pass" or "8 steps a pass over tiles of 512 columns".
@@ -116,6 +120,7 @@ std::string json_summary(const RunFigures& f, double final_time, double per_step
   j["save_seconds"] = measured(f.save_seconds);
   j["max_error"] = f.exact ? measured(f.max_error) : Json(nullptr);
   j["threads"] = f.threads;
+  j["cores_per_process"] = f.cores;
   j["thread_shares"] = thread_shares(f);
   j["fuse"] = f.fuse;
   j["tile"] = f.tile;
