@@ -129,12 +129,13 @@ void single_step(Stepper& s) {
   sweep(s, all, s.stream);
 }
 
-// `steps` steps over ghost zones as deep, traded first; the tiles keep the rows in the cache.
+// `steps` steps over ghost zones as deep, traded first (the blocking order would send large
+// messages one direction at a time); the tiles keep the rows in the cache.
 void fused_pass(Stepper& s, int steps) {
   if (has_neighbours(s.halo)) {
     count_trade(s, steps);
     const double start = now();
-    exchange_edges(s.halo, s.T0, steps);
+    exchange_zones(s.halo, s.T0, steps);
     s.counts.exchange_seconds += now() - start;
   }
   double** const layer[2] = {s.T0, s.T1};

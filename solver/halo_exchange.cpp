@@ -1,6 +1,8 @@
 // Trade of a block's edges with the blocks around it, filling its ghost cells.
 #include "solver/halo_exchange.hpp"
 
+#include <initializer_list>
+
 namespace {
 
 // One tag serves every direction: between two blocks only one edge travels each way per trade.
@@ -78,21 +80,33 @@ void exchange_edges(Halo& halo, double** T, int depth) {
   trade_in_order(trades, EDGE_TAG, halo.comm);
 }
 
-void start_exchange(Halo& halo, double** T) {
-  const std::array<MPI_Datatype, SIDES>& types = types_for(halo, 1);
+// Posts the receives, then the sends, of `sides` in a trade `depth` deep.
+static void post(Halo& halo, double** T, int depth, std::initializer_list<Side> sides) {
+  const std::array<MPI_Datatype, SIDES>& types = types_for(halo, depth);
   halo.pending = 0;
-  for (Side side : SEND_ORDER) {
+  for (Side side : sides) {
     halo.receive[side] = -1;
     if (!faces_a_neighbour(halo, side)) continue;
     halo.receive[side] = halo.pending;
-    MPI_Irecv(corner(T, edge_cells(halo, side, 1, true)), 1, types[side], halo.neighbour[side],
+    MPI_Irecv(corner(T, edge_cells(halo, side, depth, true)), 1, types[side], halo.neighbour[side],
               EDGE_TAG, halo.comm, &halo.requests[halo.pending++]);
   }
-  for (Side side : SEND_ORDER) {
+  for (Side side : sides) {
     if (!faces_a_neighbour(halo, side)) continue;
-    MPI_Isend(corner(T, edge_cells(halo, side, 1, false)), 1, types[side], halo.neighbour[side],
+    MPI_Isend(corner(T, edge_cells(halo, side, depth, false)), 1, types[side], halo.neighbour[side],
               EDGE_TAG, halo.comm, &halo.requests[halo.pending++]);
   }
+}
+
+void start_exchange(Halo& halo, double** T) {
+  post(halo, T, 1, {BOTTOM, TOP, RIGHT, LEFT});
+}
+
+void exchange_zones(Halo& halo, double** T, int depth) {
+  post(halo, T, depth, {BOTTOM, TOP});
+  finish_exchange(halo);
+  post(halo, T, depth, {RIGHT, LEFT});
+  finish_exchange(halo);
 }
 
 void progress_exchange(Halo& halo) {

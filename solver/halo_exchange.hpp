@@ -38,6 +38,11 @@ Region edge_cells(const Halo& halo, Side side, int depth, bool incoming);
 // `depth` deep (at most the shape's ghost width); the others are left untouched.
 void exchange_edges(Halo& halo, double** T, int depth);
 
+// A trade `depth` deep for a pass of several steps: the rows both ways at once, then the columns
+// both ways at once, each with non-blocking calls, so that the messages, larger than a step's,
+// use both directions of every link together.
+void exchange_zones(Halo& halo, double** T, int depth);
+
 // The same trade one cell deep without waiting: start_exchange posts every receive and send and
 // returns; finish_exchange waits for them. T's edges must not change in between, nor its ghost
 // cells be read. progress_exchange, called in between, lets MPI move the messages on without

@@ -74,6 +74,10 @@ void wait_for(const std::atomic<int>& done, int needed) {
   }
 }
 
+// Positions a tile stays behind the one before it: one would do for the values, but this many
+// lets the prefetch below find the lines that the tile before wrote already written.
+constexpr int TRAIL = 4;
+
 // Positions the prefetch runs ahead of the wavefront: enough for memory to answer, few enough that
 // the rows arrive in the L2 cache after the ones in use there have been read.
 constexpr int PREFETCH_POSITIONS = 2;
@@ -112,9 +116,10 @@ __attribute__((target_clones("avx2", "default")))
 long long
 run_tile(const Pass& pass, int t, const std::atomic<int>* before, std::atomic<int>& done) {
   long long cells = 0;
+  const int positions = pass.last_position - pass.first_position + 1;
   for (int s = pass.first_position; s <= pass.last_position; ++s) {
     const int finished = s - pass.first_position;
-    if (before != nullptr) wait_for(*before, finished + 1);
+    if (before != nullptr) wait_for(*before, std::min(positions, finished + TRAIL));
     for (int level = 1; level <= pass.steps; ++level) {
       prefetch_ahead(pass, t, s, level);
       const int i = s - (level - 1);

@@ -9,8 +9,8 @@
 // The loop of cached_span: pointers as __restrict parameters (which the compiler honours more
 // reliably than restrict locals), so that it vectorises without run-time alias checks.
 inline void cached_cells(double* __restrict out, const double* __restrict up,
-                         const double* __restrict centre, const double* __restrict down,
-                         int first, int last, double rx, double ry) {
+                         const double* __restrict centre, const double* __restrict down, int first,
+                         int last, double rx, double ry) {
   for (int j = first; j < last; ++j) {
     out[j] = update_cell(up[j], centre[j], down[j], centre[j - 1], centre[j + 1], rx, ry);
   }
