@@ -141,6 +141,8 @@ def main():
                            80 if quick else 4000, rounds, "<= 0.6 (messages of 256 values)")
         hosts_against_fuse(build, (64, 8192), [], 16 if quick else 400, rounds,
                            "<= 1.02 (rows of 8192 values)")
+        hosts_against_fuse(build, (128, 16384), [], 16 if quick else 200, rounds,
+                           "<= 1.02 (rows of 16384 values)")
     except subprocess.CalledProcessError as error:
         reason = (error.stderr or "").strip().splitlines()
         print(f"skipped ({reason[-1] if reason else 'hosts.sh failed'})")
