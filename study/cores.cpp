@@ -2,6 +2,7 @@
 #include "study/cores.hpp"
 
 #include <mpi.h>
+#include <unistd.h>
 
 #if defined(__linux__)
 #include <sched.h>
@@ -15,6 +16,18 @@ int cores_of_this_process() {
   if (sched_getaffinity(0, sizeof set, &set) == 0) return CPU_COUNT(&set);
 #endif
   return 0;
+}
+
+double host_load(int threads) {
+  MPI_Comm host = MPI_COMM_NULL;
+  MPI_Comm_split_type(MPI_COMM_WORLD, MPI_COMM_TYPE_SHARED, 0, MPI_INFO_NULL, &host);
+  int processes = 1;
+  MPI_Comm_size(host, &processes);
+  MPI_Comm_free(&host);
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  double load = online > 0 ? static_cast<double>(processes) * threads / online : 0.0;
+  MPI_Allreduce(MPI_IN_PLACE, &load, 1, MPI_DOUBLE, MPI_MAX, MPI_COMM_WORLD);
+  return load;
 }
 
 std::string cores_warning(int threads, int& cores) {

@@ -255,6 +255,7 @@ RunFigures figures_of(const Run& run, const ProcessTimes& mine) {
   f.messages_per_step = sent[1];
   f.threads = run.stepper.team.threads;
   f.cores = run.cores;
+  f.host_load = host_load(run.stepper.team.threads);
   f.thread_cells = run.stepper.team.cells;
   f.fuse = run.stepper.fuse;
   f.tile = run.stepper.fuse > 1 ? run.stepper.tile_width : 0;

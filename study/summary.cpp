@@ -121,6 +121,7 @@ std::string json_summary(const RunFigures& f, double final_time, double per_step
   j["max_error"] = f.exact ? measured(f.max_error) : Json(nullptr);
   j["threads"] = f.threads;
   j["cores_per_process"] = f.cores;
+  j["host_load"] = measured(f.host_load);
   j["thread_shares"] = thread_shares(f);
   j["fuse"] = f.fuse;
   j["tile"] = f.tile;

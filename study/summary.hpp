@@ -34,6 +34,7 @@ struct RunFigures {
   double messages_per_step = 0.0;       // sent to neighbours, most of any process, over a pass
   int threads = 1;                      // in each process
   int cores = 0;                        // the fewest any process may run on; 0 when unknown
+  double host_load = 0.0;  // threads per online core on the most crowded host; 0 when unknown
   std::vector<long long> thread_cells;  // cells computed by each thread of rank 0
   int fuse = 1;                         // steps per pass and ghost depth
   int tile = 0;                         // columns of a tile in passes of several steps; 0 for none

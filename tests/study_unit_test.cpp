@@ -188,7 +188,7 @@ TEST(Summary, JsonIsStandardWithEveryKeyInItsPlace) {
       "dt",           "final_time",   "wall_seconds",  "seconds_per_step",
       "cell_updates_per_second",      "exchange_share", "bytes_per_step",
       "stores",       "fields_saved", "save_seconds",  "max_error",
-      "threads",      "cores_per_process", "thread_shares", "fuse", "tile",
+      "threads",      "cores_per_process", "host_load", "thread_shares", "fuse", "tile",
       "messages_per_step",            "per_process"};
   EXPECT_EQ(keys, expected);
   EXPECT_TRUE(json["procs"].is_array() && json["bytes_per_step"].is_number_integer());

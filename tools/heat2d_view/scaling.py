@@ -1,6 +1,7 @@
 """A scaling study from heat2d-study's --json lines: the runs grouped into strong and weak series,
-their speed-up and efficiency, and the model t = c·cells/threads + α·messages + β·bytes of the
-busiest process's time per step, fitted from the runs themselves or given."""
+their speed-up and efficiency, and the model t = c·cells/threads·crowding + α·messages + β·bytes of
+the busiest process's time per step (crowding: threads per core on the most crowded host, where
+above 1), fitted from the runs themselves or given."""
 import dataclasses
 import json
 import math
@@ -15,8 +16,10 @@ from .run_folder import RunError, plural
 REQUIRED = {"rows": int, "cols": int, "processes": int, "procs": list, "split": str,
             "exchange": str, "first_step": int, "steps": int, "dt": (int, float),
             "seconds_per_step": (int, float), "bytes_per_step": (int, float)}
-# Keys that older runs lack (threads and steps per pass were 1): type, default and least value.
-OPTIONAL = {"threads": (int, 1, 1), "fuse": (int, 1, 1), "fields_saved": (int, 0, 0)}
+# Keys that older runs lack (threads and steps per pass were 1, and the host's load unknown): type,
+# default and least value.
+OPTIONAL = {"threads": (int, 1, 1), "fuse": (int, 1, 1), "fields_saved": (int, 0, 0),
+            "host_load": ((int, float), 0, 0)}
 # A run's configuration: every option but the grid and the processes. Runs that differ in one of
 # these are never in one series. The stores a run used are its outcome (a block that fits the
 # cache at a larger P), not a choice, and are left out.
@@ -80,7 +83,10 @@ def _run(record):
               "steps_run": record["steps"] - record["first_step"]}
     procs = tuple(record["procs"])
     messages = record.get("messages_per_step", messages_per_step(procs))
-    cells = busiest_cells(record["rows"], record["cols"], procs) / values["threads"]
+    # Processes and threads beyond a host's cores take turns on them: each cell takes that much
+    # longer (older runs do not say, and count as uncrowded).
+    crowding = max(1.0, values["host_load"])
+    cells = busiest_cells(record["rows"], record["cols"], procs) / values["threads"] * crowding
     return Run(record["rows"], record["cols"], record["processes"], procs,
                tuple(values[key] for key in CONFIGURATION), float(record["seconds_per_step"]),
                (cells, float(messages), float(record["bytes_per_step"])))
@@ -181,30 +187,44 @@ class FitError(Exception):
     """The runs cannot give the constants asked for."""
 
 
+def update(run):
+    """How a run updates its cells, which sets the time a cell takes: the steps of a pass decide
+    whether the cells come from memory or from the cache."""
+    return dict(zip(CONFIGURATION, run.configuration))["fuse"]
+
+
 def fit(runs, given):
-    """c, alpha and beta: those in `given` as they are, the others by least squares of every run's
-    seconds per step against its busiest block's cells per thread, messages and bytes per step."""
-    unknown = [index for index, name in enumerate(CONSTANTS) if given.get(name) is None]
-    predictors = np.array([run.predictors for run in runs])
+    """c (one for each pass length the runs use), alpha and beta: those in `given` as they
+    are, the others by least squares of every run's seconds per step against its busiest block's
+    cells per thread, messages and bytes per step."""
+    kinds = sorted({update(run) for run in runs})
+    names = [("c", kind) for kind in kinds] + ["alpha", "beta"]
+    predictors = np.array([[run.predictors[0] if update(run) == kind else 0.0 for kind in kinds]
+                           + list(run.predictors[1:]) for run in runs])
     times = np.array([run.seconds_per_step for run in runs])
-    constants = np.array([given.get(name) or 0.0 for name in CONSTANTS])
+    known = [given.get(name if isinstance(name, str) else name[0]) for name in names]
+    unknown = [index for index, value in enumerate(known) if value is None]
+    values = np.array([value or 0.0 for value in known])
     if unknown:
         matrix = predictors[:, unknown]
         if np.linalg.matrix_rank(matrix) < len(unknown):
-            names = [CONSTANTS[index] for index in unknown]
-            names = " and ".join([", ".join(names[:-1]), names[-1]] if len(names) > 1 else names)
-            raise FitError(f"these runs cannot tell {names} apart (a grid on one kind of split "
+            missing = [name for name in CONSTANTS if given.get(name) is None]
+            missing = " and ".join([", ".join(missing[:-1]), missing[-1]] if len(missing) > 1
+                                   else missing)
+            raise FitError(f"these runs cannot tell {missing} apart (a grid on one kind of split "
                            "trades bytes in proportion to its messages; runs on one process trade "
                            "none): add runs of other grids or splits, or give them with --c, "
                            "--alpha, --beta")
-        solution = np.linalg.lstsq(matrix, times - predictors @ constants, rcond=None)[0]
-        constants[unknown] = solution
-    return dict(zip(CONSTANTS, constants.tolist())), [name for index, name in
-                                                      enumerate(CONSTANTS) if index in unknown]
+        values[unknown] = np.linalg.lstsq(matrix, times - predictors @ values, rcond=None)[0]
+    constants = {"c": {kind: values[index] for index, kind in enumerate(kinds)},
+                 "alpha": values[-2], "beta": values[-1]}
+    return constants, [name for name in CONSTANTS if given.get(name) is None]
 
 
-def model_time(constants, predictors):
-    return float(np.dot([constants[name] for name in CONSTANTS], predictors))
+def model_time(constants, run):
+    cells, messages, sent = run.predictors
+    return float(constants["c"][update(run)] * cells + constants["alpha"] * messages +
+                 constants["beta"] * sent)
 
 
 def curves(one, constants=None):
@@ -218,7 +238,7 @@ def curves(one, constants=None):
             "grids": sorted({(r.rows, r.cols) for r in runs}),
             "procs": sorted({r.procs for r in runs}),
             "model": None if constants is None else
-            statistics.median(model_time(constants, r.predictors) for r in runs)})
+            statistics.median(model_time(constants, r) for r in runs)})
     for column in ("time", "model"):
         if rows[0][column] is None:
             continue
@@ -244,6 +264,15 @@ def _columns(kind, model):
     return columns
 
 
+def cell_times(c):
+    """"4e-10 s per cell", or one for each pass length: "5.6e-10 s per cell (fuse 1), 2.1e-10
+    (fuse 32)"."""
+    if len(c) == 1:
+        return f"{next(iter(c.values())):.4g} s per cell"
+    return ", ".join(f"{value:.4g}{' s per cell' if index == 0 else ''} (fuse {fuse})"
+                     for index, (fuse, value) in enumerate(c.items()))
+
+
 def table(series, constants, fitted, problem):
     """The text of the study: the model's constants, then a table per series."""
     if constants is None:
@@ -252,8 +281,8 @@ def table(series, constants, fitted, problem):
         how = ("fitted from the runs" if len(fitted) == 3 else
                f"{' and '.join(fitted)} fitted from the runs, the others given" if fitted else
                "given")
-        lines = ["model: t = c·cells/threads + alpha·messages + beta·bytes per step of the "
-                 f"busiest process; c = {constants['c']:.4g} s per cell, alpha = "
+        lines = ["model: t = c·cells/threads·crowding + alpha·messages + beta·bytes per step of the "
+                 f"busiest process; c = {cell_times(constants['c'])}, alpha = "
                  f"{constants['alpha']:.4g} s, beta = {constants['beta']:.4g} s per byte ({how})"]
     for one in series:
         columns = _columns(one.kind, constants is not None)

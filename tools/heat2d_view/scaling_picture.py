@@ -20,6 +20,7 @@ def draw(series, constants, output):
     panels = [panel for panel in PANELS if any(one.kind == panel[0] for one in series)]
     figure, axes = plt.subplots(1, len(panels), figsize=(4.5 * len(panels), 4.5), squeeze=False,
                                 layout="constrained")
+    named = set()  # the kinds whose lines a panel has named already: one legend each is enough
     for ax, (kind, quantity, label, logarithmic) in zip(axes[0], panels):
         for index, one in enumerate(one for one in series if one.kind == kind):
             rows = curves(one, constants)
@@ -44,6 +45,8 @@ def draw(series, constants, output):
         ax.set_ylabel(label)
         ax.set_title(f"{kind} scaling" + (", model dashed" if constants is not None else ""),
                      fontsize="medium")
-        ax.legend(fontsize="small")
+        if kind not in named:
+            ax.legend(fontsize="x-small", framealpha=0.7)
+            named.add(kind)
     figure.savefig(output, format=output.suffix[1:].lower())
     plt.close(figure)
