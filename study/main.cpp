@@ -259,7 +259,8 @@ RunFigures figures_of(const Run& run, const ProcessTimes& mine) {
   f.thread_cells = run.stepper.team.cells;
   f.fuse = run.stepper.fuse;
   f.tile = run.stepper.fuse > 1 ? run.stepper.tile_width : 0;
-  f.streamed = run.stepper.stream;
+  // Passes of several steps keep their rows in the cache; only single steps stream.
+  f.streamed = run.stepper.stream && run.stepper.fuse == 1;
   f.cache = cache_text(o);
   f.fields_saved = run.fields_saved;
   f.exact = run.start.initial == HEAT2D_START;

@@ -139,7 +139,8 @@ std::string text_summary(const RunFigures& f, double final_time, double per_step
                     " from the exact solution at t = " + format("%g", final_time)
               : "none: the exact solution applies only to heat2d's starting field";
   const std::string stores =
-      (f.streamed ? "streamed past the caches (" : "cached (") + f.cache + ")";
+      f.fuse > 1 ? "cached (passes of several steps keep their rows in the cache)"
+                 : (f.streamed ? "streamed past the caches (" : "cached (") + f.cache + ")";
   return "heat2d-study: " + std::to_string(f.rows) + " x " + std::to_string(f.cols) + " grid, " +
          count_of(f.processes, "process", "processes") + " " + layout(f) + ", " + steps_run(f) +
          " of dt = " + format("%g", f.dt) + " to t = " + format("%g", final_time) + "\n" +
