@@ -31,6 +31,14 @@ def _stop(number, _frame):
     raise Stopped(number)
 
 
+def stop_if_stopped():
+    """Raises the stop again if one came and was lost on the way: a signal's handler may run
+    inside a finaliser, whose exception Python only reports (and the hook above silences). Called
+    before an output is moved into place, which must not happen after a stop."""
+    if _received:
+        raise Stopped(_received[0])
+
+
 @contextlib.contextmanager
 def signals_held():
     """Holds back the stop signals for a step that must not be left half done (moving outputs
@@ -66,7 +74,9 @@ def run(module):
     """Imports `module` and runs its main(); returns the exit status."""
     _install()
     try:
-        return importlib.import_module(module).main()
+        status = importlib.import_module(module).main()
+        stop_if_stopped()
+        return status
     except BaseException as error:
         # After a stop signal any exception is the stop: numpy's C core, stopped while it is set
         # up, reports an ImportError instead.

@@ -7,7 +7,7 @@ import shutil
 import stat
 import tempfile
 
-from .guard import signals_held
+from .guard import signals_held, stop_if_stopped
 from .run_folder import RunError
 
 
@@ -83,6 +83,7 @@ def replacing(path):
                                                      suffix=path.suffix)
             os.close(descriptor)
         yield pathlib.Path(temporary)
+        stop_if_stopped()
         os.chmod(temporary, 0o666 & ~UMASK)
         os.replace(temporary, path)
     except BaseException:
@@ -103,6 +104,7 @@ def replacing_folder(path, own_names):
         with signals_held():
             temporary = pathlib.Path(tempfile.mkdtemp(dir=path.parent, prefix=f".{path.name}."))
         yield temporary
+        stop_if_stopped()
         os.chmod(temporary, 0o777 & ~UMASK)
         with signals_held():
             _move_in(temporary, path, own_names)
