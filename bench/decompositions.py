@@ -13,7 +13,7 @@ import math
 import pathlib
 import subprocess
 
-from study_runs import machine, median, study
+from study_runs import alternating, machine, median, save_picture, study
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 LINK = "1gbit"
@@ -27,15 +27,6 @@ ONE_HOST = [("strips", "blocking", None), ("strips", "overlap", None),
 def options(split, exchange, procs):
     chosen = ["--split", split, "--exchange", exchange]
     return chosen + (["--procs", procs] if procs else [])
-
-
-def alternating(rounds, runs):
-    """{name: [figures of each round]} with every run taking its turn in every round."""
-    results = {name: [] for name in runs}
-    for _ in range(rounds):
-        for name, run in runs.items():
-            results[name].append(run())
-    return results
 
 
 def one_host(build, n, steps, rounds):
@@ -154,11 +145,7 @@ def draw(c, links, n, counts, picture):
     axes.set_xlabel("processes P")
     axes.set_ylabel("time per step (s)")
     axes.set_title(f"Predicted time per step, {n} x {n}")
-    axes.legend(fontsize="small")
-    axes.grid(True, which="both", alpha=0.3)
-    figure.tight_layout()
-    figure.savefig(picture)
-    print(f"picture: {picture}")
+    save_picture(figure, axes, picture)
 
 
 def main():

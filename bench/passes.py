@@ -14,7 +14,7 @@ import pathlib
 import re
 import subprocess
 
-from study_runs import machine, median, study
+from study_runs import alternating, machine, median, save_picture, study
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 LINK = "1gbit"
@@ -42,14 +42,6 @@ def kernel_sweep(build, sizes, rounds, threads=1):
         if found:
             steps[size][int(found.group(1))] = tuple(map(float, found.group(2, 3, 4)))
     return steps, copies, median(in_cache)
-
-
-def alternating(rounds, runs):
-    results = {name: [] for name in runs}
-    for _ in range(rounds):
-        for name, run in runs.items():
-            results[name].append(run())
-    return results
 
 
 def unbound(processes):
@@ -104,15 +96,13 @@ def draw(steps, copies, in_cache, picture):
         axes.axhline(copies[size] * 1e6 / cells, color=colour, linestyle=":",
                      label=f"copy of a layer, {size} x {size}")
     axes.axhline(in_cache, color="k", linestyle="--", label="update in the cache, K = 1")
+    axes.set_xticks(FUSES, [str(k) for k in FUSES])
+    axes.xaxis.set_minor_locator(matplotlib.ticker.NullLocator())
     axes.set_xlabel("steps per pass K")
     axes.set_ylabel("time per step and cell (ns)")
     axes.set_ylim(bottom=0)
     axes.set_title("One process, one thread: passes of K steps")
-    axes.legend(fontsize="small")
-    axes.grid(True, which="both", alpha=0.3)
-    figure.tight_layout()
-    figure.savefig(picture)
-    print(f"picture: {picture}")
+    save_picture(figure, axes, picture)
 
 
 def main():

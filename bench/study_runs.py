@@ -1,5 +1,5 @@
-"""Running heat2d-study for the benchmarks: one run's figures from its JSON summary, medians, and
-what machine gave them."""
+"""Running heat2d-study for the benchmarks: one run's figures from its JSON summary, runs taken in
+turn, medians, pictures, and what machine gave them."""
 import json
 import os
 import platform
@@ -18,6 +18,24 @@ def study(build, processes, *options, launcher=None, cwd=None):
 
 def median(values):
     return statistics.median(values)
+
+
+def alternating(rounds, runs):
+    """{name: [figures of each round]} with every run taking its turn in every round."""
+    results = {name: [] for name in runs}
+    for _ in range(rounds):
+        for name, run in runs.items():
+            results[name].append(run())
+    return results
+
+
+def save_picture(figure, axes, picture):
+    """The finishing touches every benchmark picture gets, and the file."""
+    axes.legend(fontsize="small")
+    axes.grid(True, which="both", alpha=0.3)
+    figure.tight_layout()
+    figure.savefig(picture)
+    print(f"picture: {picture}")
 
 
 def machine():
