@@ -159,10 +159,10 @@ void tiled_pass(double** const (&layer)[2], const Block& block, const Scheme& sc
   const int count = tiles(pass);
   std::unique_ptr<std::atomic<int>[]> done(new std::atomic<int>[count]);
   for (int t = 0; t < count; ++t) done[t].store(0, std::memory_order_relaxed);
-    // Each tile waits only for the one before it, which another thread has taken earlier in turn,
-    // so the threads never wait on each other in a circle.
 #pragma omp parallel num_threads(team.threads) if (team.threads > 1)
   {
+    // Each tile waits only for the one before it, which another thread has taken earlier in turn,
+    // so the threads never wait on each other in a circle.
     const int thread = thread_number();
     long long cells = 0;
     for (int t = thread; t < count; t += team_size()) {
