@@ -19,6 +19,7 @@
 #include "checkpoint/npy_header.hpp"
 #include "checkpoint/save_field.hpp"
 #include "common/allocate_field.hpp"
+#include "solver/process_grid.hpp"
 
 namespace {
 
@@ -55,10 +56,10 @@ int main(int argc, char** argv) {
   const int rounds = std::max(1, std::atoi(argv[2]));
   const std::string path = std::string(argv[3]) + "/field.npy";
 
-  const Block block = block_of(n, n, {size, 1}, rank, 0);
-  double** T = allocate_block({block.rows(), block.cols(), 1}, 0);
-  for (int i = 0; i < block.rows(); ++i) {
-    for (int j = 0; j < block.cols(); ++j) T[i][j] = (block.row_begin + i) * 1e-3 + j;
+  const Block block = block_of({n, n}, {size, 1}, rank, 0);
+  double** T = allocate_block(block, 0);
+  for (int i = 0; i < block.rows; ++i) {
+    for (int j = 0; j < block.cols; ++j) T[i][j] = (block.first_row + i) * 1e-3 + j;
   }
   FieldRecord record;
   record.rows = record.cols = n;

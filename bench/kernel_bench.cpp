@@ -28,10 +28,10 @@
 
 #include "common/allocate_field.hpp"
 #include "copies.hpp"
-#include "solver/advance.hpp"
 #include "solver/cache_size.hpp"
 #include "solver/pass_plan.hpp"
 #include "solver/stores.hpp"
+#include "stepping/explicit_stepper.hpp"
 
 namespace {
 
@@ -65,30 +65,24 @@ double** plain_field(int n) {
 }
 
 // A one-process block of rows x cols at a stable time step, its field random.
-Stepper stepper_for(int rows, int cols, int fuse, const Settings& settings) {
-  Stepper s;
-  s.block = block_of(rows, cols, {1, 1}, 0, 0);
-  const int alone[SIDES] = {MPI_PROC_NULL, MPI_PROC_NULL, MPI_PROC_NULL, MPI_PROC_NULL};
-  s.halo = make_halo(MPI_COMM_NULL, alone, {rows, cols, fuse});
-  s.fuse = fuse;
-  s.team.threads = settings.threads;
-  s.tile_width =
-      settings.tile > 0
-          ? settings.tile
-          : plan_passes(s.block, {1, 1}, fuse, settings.threads, cache_size(2).bytes).tile;
-  s.stream = streams_layers(rows, cols);
-  if (!allocate_layers(s)) {
+ExplicitStepper stepper_for(int rows, int cols, int pass_length, const Settings& settings) {
+  const Block block = block_of({rows, cols}, {1, 1}, 0, 0);
+  ExplicitConfig config;
+  config.passes =
+      plan_passes(block, pass_length, settings.tile, settings.threads, cache_size(2).bytes);
+  const double h = 1.0 / std::max(rows, cols);
+  ExplicitStepper stepper(block, make_scheme(h, h, 0.2 * h * h), config);
+  if (!stepper.allocate()) {
     std::fprintf(stderr, "kernel_bench: %d x %d does not fit in memory\n", rows, cols);
     std::exit(1);
   }
   std::mt19937_64 generator(7);
   std::uniform_real_distribution<double> temperature(0.0, 100.0);
+  double** T = stepper.field();
   for (int i = 0; i < rows; ++i) {
-    std::generate(s.T0[i], s.T0[i] + cols, [&] { return temperature(generator); });
+    std::generate(T[i], T[i] + cols, [&] { return temperature(generator); });
   }
-  const double h = 1.0 / std::max(rows, cols);
-  s.scheme = make_scheme(h, h, 0.2 * h * h);
-  return s;
+  return stepper;
 }
 
 // The processor's nominal clock, from the kernel's description, for cycles per cell; 0 where it
@@ -123,11 +117,17 @@ void on_core(int core) {
 // L2), stepped with K = 1: how fast the update runs where memory does not matter.
 // `share` of L2 for the two layers: a half for one field; a quarter each for fields stepped at
 // once, so that they fit even where two cores share their L2.
-Stepper in_cache_stepper(const Settings& settings, double share = 0.5) {
+constexpr int IN_CACHE_COLS = 1024;
+
+int in_cache_rows(double share) {
+  return std::max(8, static_cast<int>(cache_size(2).bytes * share / (2.0 * 8 * IN_CACHE_COLS)));
+}
+
+ExplicitStepper in_cache_stepper(const Settings& settings, double share = 0.5) {
   const bool say = share == 0.5;
   const CacheSize l2 = cache_size(2);
-  const int cols = 1024;
-  const int rows = std::max(8, static_cast<int>(l2.bytes * share / (2.0 * 8 * cols)));
+  const int cols = IN_CACHE_COLS;
+  const int rows = in_cache_rows(share);
   Settings one = settings;
   one.threads = 1;
   if (!say) return stepper_for(rows, cols, 1, one);
@@ -138,17 +138,26 @@ Stepper in_cache_stepper(const Settings& settings, double share = 0.5) {
   return stepper_for(rows, cols, 1, settings);
 }
 
+// The tile width a pass of `pass_length` steps over the n x n grid takes.
+int plan_tile(int n, int pass_length, const Settings& settings) {
+  return plan_passes(block_of({n, n}, {1, 1}, 0, 0), pass_length, settings.tile, settings.threads,
+                     cache_size(2).bytes)
+      .tile_width;
+}
+
 void measure(int n, const Settings& settings, double hz) {
-  Stepper cached = in_cache_stepper(settings);
-  const double cached_cells = static_cast<double>(cached.block.rows()) * cached.block.cols();
+  ExplicitStepper cached = in_cache_stepper(settings);
+  const double cached_cells = static_cast<double>(in_cache_rows(0.5)) * IN_CACHE_COLS;
   // As many cells as a measured step of the large grid, so that both take about as long.
   const int cached_steps = std::max(1, static_cast<int>(STEPS * n * n / cached_cells));
-  std::vector<Stepper> steppers;
+  std::vector<ExplicitStepper> steppers;
   for (int fuse : settings.fuses) steppers.push_back(stepper_for(n, n, fuse, settings));
   double** P0 = plain_field(n);
   double** P1 = plain_field(n);
-  double** T0 = steppers[0].T0;
-  double** T1 = steppers[0].T1;
+  // The field and the other layer, the same rows the step reads and writes.
+  double** T0 = steppers[0].field();
+  steppers[0].advance(0, 1);
+  double** T1 = steppers[0].field();
   for (int i = 0; i < n; ++i) std::copy(T0[i], T0[i] + n, P0[i]);
 
   std::vector<std::function<void()>> work = {
@@ -156,26 +165,26 @@ void measure(int n, const Settings& settings, double hz) {
       [&] { copy_streaming(T0, T1, n, n); }, [&] { copy_loop(P0, P1, n, n); },
       [&] { copy_memcpy(P0, P1, n, n); },    [&] { copy_streaming(P0, P1, n, n); }};
   const std::size_t copies = work.size();
-  work.push_back([&] { advance(cached, cached_steps); });
+  work.push_back([&] { cached.advance(0, cached_steps); });
   // The machine's own limit for threads: as many small fields in the cache as threads, each
   // stepped by a thread of its own on a core of its own, all at once, against one alone (cores
   // that share their arithmetic units and caches, as a VM's may, fall short of the thread count).
-  Stepper alone = in_cache_stepper(settings, 0.25);
-  std::vector<Stepper> apart;
+  ExplicitStepper alone = in_cache_stepper(settings, 0.25);
+  std::vector<ExplicitStepper> apart;
   for (int t = 0; t < settings.threads; ++t) apart.push_back(in_cache_stepper(settings, 0.25));
   const int apart_steps = cached_steps * 2;
-  work.push_back([&] { advance(alone, apart_steps); });
+  work.push_back([&] { alone.advance(0, apart_steps); });
   work.push_back([&] {
     std::vector<std::thread> threads;
     for (std::size_t t = 0; t < apart.size(); ++t) {
       threads.emplace_back([&, t] {
         on_core(static_cast<int>(t));
-        advance(apart[t], apart_steps);
+        apart[t].advance(0, apart_steps);
       });
     }
     for (std::thread& t : threads) t.join();
   });
-  for (Stepper& s : steppers) work.push_back([&s] { advance(s, STEPS); });
+  for (ExplicitStepper& s : steppers) work.push_back([&s] { s.advance(0, STEPS); });
   std::vector<std::vector<double>> times(work.size());
   for (auto& w : work) w();  // first touch of every page
   for (int r = 0; r < settings.rounds; ++r) {
@@ -197,7 +206,8 @@ void measure(int n, const Settings& settings, double hz) {
     std::printf(
         "%11s K = %2d  tile %5d  %8.3f ms  %6.3f x copy  %6.3f ns/cell  %5.2f cycles/cell"
         "  %5.2f x in cache\n",
-        "", settings.fuses[f], steppers[f].fuse > 1 ? steppers[f].tile_width : 0, step * 1e3,
+        "", settings.fuses[f],
+        settings.fuses[f] > 1 ? plan_tile(n, settings.fuses[f], settings) : 0, step * 1e3,
         step / copy, step / cells * 1e9, step / cells * hz, step / cells / in_cache);
   }
 }

@@ -47,14 +47,16 @@ std::uint32_t field_crc32(const std::string& header, double** T, const Block& bl
   const z_off_t value = sizeof(double);
   const z_off_t field_bytes = static_cast<z_off_t>(NUMBER_OF_NODES_X) * NUMBER_OF_NODES_Y * value;
   // From one row of the block to the next, the other blocks' values in between.
-  const ZeroShift to_next_row((NUMBER_OF_NODES_Y - block.cols()) * value);
+  const ZeroShift to_next_row((NUMBER_OF_NODES_Y - block.cols) * value);
   uLong mine = 0;
-  for (int i = 0; i < block.rows(); ++i) {
+  for (int i = 0; i < block.rows; ++i) {
     if (i > 0) mine = to_next_row(mine);
-    mine = remainder_after(mine, T[i], block.cols() * sizeof(double));
+    mine = remainder_after(mine, T[i], block.cols * sizeof(double));
   }
   const z_off_t end_of_block =
-      (static_cast<z_off_t>(block.row_end - 1) * NUMBER_OF_NODES_Y + block.col_end) * value;
+      (static_cast<z_off_t>(block.first_row + block.rows - 1) * NUMBER_OF_NODES_Y +
+       block.first_col + block.cols) *
+      value;
   mine = ZeroShift(field_bytes - end_of_block)(mine);
 
   std::uint32_t share = static_cast<std::uint32_t>(mine);

@@ -14,7 +14,7 @@ constexpr double BATCH_BYTES = 1 << 30;
 // in memory wherever each row was allocated.
 int transfer_rows(MPI_File file, const MPI_Offset& offset, double** T, const Block& block,
                   int first, int count, const int& NY, bool writing) {
-  const int cols = block.cols();
+  const int cols = block.cols;
   MPI_Datatype in_file;
   MPI_Type_vector(count, cols, NY, MPI_DOUBLE, &in_file);
   MPI_Type_commit(&in_file);
@@ -25,7 +25,7 @@ int transfer_rows(MPI_File file, const MPI_Offset& offset, double** T, const Blo
   MPI_Type_commit(&in_memory);
 
   const MPI_Offset start =
-      offset + (static_cast<MPI_Offset>(block.row_begin + first) * NY + block.col_begin) *
+      offset + (static_cast<MPI_Offset>(block.first_row + first) * NY + block.first_col) *
                    static_cast<MPI_Offset>(sizeof(double));
   char native[] = "native";
   int code = MPI_File_set_view(file, start, MPI_DOUBLE, in_file, native, MPI_INFO_NULL);
@@ -47,8 +47,8 @@ int transfer_rows(MPI_File file, const MPI_Offset& offset, double** T, const Blo
 // the last ones.
 int transfer_block(MPI_Comm comm, MPI_File file, const MPI_Offset& offset, double** T,
                    const Block& block, const int& NY, bool writing) {
-  const int rows = block.rows();
-  const int batch = std::max(1, static_cast<int>(BATCH_BYTES / (block.cols() * sizeof(double))));
+  const int rows = block.rows;
+  const int batch = std::max(1, static_cast<int>(BATCH_BYTES / (block.cols * sizeof(double))));
   int batches = (rows + batch - 1) / batch;
   MPI_Allreduce(MPI_IN_PLACE, &batches, 1, MPI_INT, MPI_MAX, comm);
   int code = MPI_SUCCESS;

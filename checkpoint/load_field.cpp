@@ -160,10 +160,10 @@ std::string load_field(const std::string& path, const FieldFile& file, double** 
 
   // The first cell, in the file's order, that is not finite.
   long long first = LLONG_MAX;
-  for (int i = 0; i < block.rows() && first == LLONG_MAX; ++i) {
-    for (int j = 0; j < block.cols(); ++j) {
+  for (int i = 0; i < block.rows && first == LLONG_MAX; ++i) {
+    for (int j = 0; j < block.cols; ++j) {
       if (!std::isfinite(T[i][j])) {
-        first = static_cast<long long>(block.row_begin + i) * file.cols + block.col_begin + j;
+        first = static_cast<long long>(block.first_row + i) * file.cols + block.first_col + j;
         break;
       }
     }

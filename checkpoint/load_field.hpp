@@ -8,7 +8,7 @@
 #include <string>
 
 #include "checkpoint/field_record.hpp"
-#include "solver/process_grid.hpp"
+#include "common/block.hpp"
 
 // What a field file holds, as far as the processes need to know before they read it.
 struct FieldFile {

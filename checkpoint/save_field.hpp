@@ -8,7 +8,7 @@
 
 #include "checkpoint/field_record.hpp"
 #include "checkpoint/save_lock.hpp"
-#include "solver/process_grid.hpp"
+#include "common/block.hpp"
 
 // Whether `path` may receive saved fields for the whole run, and after it `series_steps` of them
 // (FILE.S.npy up to that S; 0 for none): every name derived from it must fit the file system (see
@@ -19,7 +19,7 @@
 std::string check_save_path(const std::string& path, int series_steps, MPI_Comm comm,
                             SaveLock& lock);
 
-// Collective over `comm`. Every process writes its block of T (block.rows() rows of block.cols()
+// Collective over `comm`. Every process writes its block of T (block.rows rows of block.cols
 // doubles, see write_block) into a new file beside `path` whose size is reserved first, so that a
 // full disk or a file-size limit shows up before any data is sent; the record (`record` with the
 // CRC-32 of the file's bytes, which the processes add up from their blocks as they write them) goes

@@ -1,5 +1,5 @@
 // Allocation of a field (an array of row pointers, each row an array of doubles of its own) and of
-// a block (its rows in one piece, with a ring of ghost cells).
+// a layer of a block (its rows in one piece, with its ring of ghost cells).
 #include "common/allocate_field.hpp"
 
 #include <cmath>
@@ -32,8 +32,8 @@ std::ptrdiff_t whole_lines(std::ptrdiff_t doubles) {
 }
 
 // Ghost cells before column 0, rounded up to whole lines so that column 0 starts one.
-std::ptrdiff_t lead(const BlockShape& shape) {
-  return whole_lines(shape.ghost);
+std::ptrdiff_t lead(const Block& block) {
+  return whole_lines(block.ghost);
 }
 
 }  // namespace
@@ -57,8 +57,8 @@ double field_bytes(const int& rows, const int& cols) {
   return rows * (lines * ROW_ALIGNMENT + sizeof(double*));
 }
 
-std::ptrdiff_t row_stride(const BlockShape& shape) {
-  const std::ptrdiff_t lines = whole_lines(lead(shape) + shape.cols + shape.ghost) / LINE_DOUBLES;
+std::ptrdiff_t row_stride(const Block& block) {
+  const std::ptrdiff_t lines = whole_lines(lead(block) + block.cols + block.ghost) / LINE_DOUBLES;
   return (lines | 1) * LINE_DOUBLES;
 }
 
@@ -79,17 +79,17 @@ double* allocate_cells(std::size_t doubles) {
 
 // A line before the first row and after the last, so that the update may read whole vectors a
 // little beyond any row.
-double** allocate_block(const BlockShape& shape, int layer) {
-  const std::ptrdiff_t stride = row_stride(shape);
-  const int count = shape.rows + 2 * shape.ghost;
+double** allocate_block(const Block& block, int layer) {
+  const std::ptrdiff_t stride = row_stride(block);
+  const int count = block.rows + 2 * block.ghost;
   const std::size_t offset = LINE_DOUBLES + (layer == 0 ? 0 : PAGE_BYTES / 2 / sizeof(double));
   double* cells = allocate_cells(offset + count * stride + LINE_DOUBLES);
   double** rows = new double*[count];
-  for (int i = 0; i < count; ++i) rows[i] = cells + offset + i * stride + lead(shape);
-  return rows + shape.ghost;
+  for (int i = 0; i < count; ++i) rows[i] = cells + offset + i * stride + lead(block);
+  return rows + block.ghost;
 }
 
-double block_bytes(const BlockShape& shape) {
-  const double count = shape.rows + 2.0 * shape.ghost;
-  return count * (row_stride(shape) * sizeof(double) + sizeof(double*)) + 2 * HUGE_PAGE_BYTES;
+double block_bytes(const Block& block) {
+  const double count = block.rows + 2.0 * block.ghost;
+  return count * (row_stride(block) * sizeof(double) + sizeof(double*)) + 2 * HUGE_PAGE_BYTES;
 }

@@ -1,7 +1,7 @@
-// Trade of edge rows between neighbouring strips.
+// Exchange of edge rows between neighbouring strips.
 #include "solver/exchange.hpp"
 
-#include "solver/trade.hpp"
+#include "solver/exchange_order.hpp"
 
 namespace {
 // One tag serves both directions: the sender's rank tells a row from above from one from below.
@@ -10,10 +10,10 @@ constexpr int ROW_TAG = 1;
 
 void exchange(const double* send_top, const double* send_bottom, double* ghost_top,
               double* ghost_bottom, const int& sizeY, const int& rank, const int& process_count) {
-  Trade rows[SIDES];
-  if (rank > 0) rows[TOP] = {rank - 1, send_top, ghost_top, sizeY, MPI_DOUBLE};
+  PerSide<EdgeMessage> rows = {};
+  if (rank > 0) rows[Side::top] = {rank - 1, send_top, ghost_top, sizeY, MPI_DOUBLE};
   if (rank < process_count - 1) {
-    rows[BOTTOM] = {rank + 1, send_bottom, ghost_bottom, sizeY, MPI_DOUBLE};
+    rows[Side::bottom] = {rank + 1, send_bottom, ghost_bottom, sizeY, MPI_DOUBLE};
   }
-  trade_in_order(rows, ROW_TAG, MPI_COMM_WORLD);
+  exchange_in_order(rows, ROW_TAG, MPI_COMM_WORLD);
 }

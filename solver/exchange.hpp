@@ -1,4 +1,4 @@
-// Trade of edge rows between neighbouring strips.
+// Exchange of edge rows between neighbouring strips.
 #pragma once
 
 // Sends the strip's last row down and its first row up, and receives the row above the strip into

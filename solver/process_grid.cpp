@@ -1,40 +1,38 @@
-// The processes as a grid of blocks: which rows and columns of the field each one holds.
+// The processes as a grid of blocks: which rows and columns of the grid each one owns.
 #include "solver/process_grid.hpp"
 
 #include "solver/strip_bounds.hpp"
 
-Block block_of(const int& NUMBER_OF_NODES_X, const int& NUMBER_OF_NODES_Y, const ProcessGrid& grid,
-               const int& process_row, const int& process_col) {
+Block block_of(const GridSize& grid, const ProcessGrid& processes, int process_row,
+               int process_col) {
   Block block;
-  block.grid_rows = NUMBER_OF_NODES_X;
-  block.grid_cols = NUMBER_OF_NODES_Y;
-  strip_bounds(NUMBER_OF_NODES_X, process_row, grid.rows, block.row_begin, block.row_end);
-  strip_bounds(NUMBER_OF_NODES_Y, process_col, grid.cols, block.col_begin, block.col_end);
-  block.top_held = process_row == 0;
-  block.bottom_held = process_row == grid.rows - 1;
-  block.left_side = process_col == 0;
-  block.right_side = process_col == grid.cols - 1;
+  block.grid = grid;
+  int end = 0;
+  strip_bounds(grid.nx, process_row, processes.px, block.first_row, end);
+  block.rows = end - block.first_row;
+  strip_bounds(grid.ny, process_col, processes.py, block.first_col, end);
+  block.cols = end - block.first_col;
   return block;
 }
 
 namespace {
 
-bool fits(const int& NX, const int& NY, int rows, int cols) {
-  return NX / rows >= 2 && NY / cols >= 2;
+bool fits(const GridSize& grid, int px, int py) {
+  return grid.nx / px >= 2 && grid.ny / py >= 2;
 }
 
-// The factorisation of rows x cols processes that fits the grid with the most square blocks, or an
-// empty string when none does.
-std::string fitting_grid(const int& NX, const int& NY, int processes) {
+// The factorisation px x py of the processes that fits the grid with the most square blocks, or
+// an empty string when none does.
+std::string fitting_grid(const GridSize& grid, int processes) {
   int best = 0;
   double best_shape = 0.0;
-  for (int rows = 1; rows <= processes; ++rows) {
-    if (processes % rows != 0 || !fits(NX, NY, rows, processes / rows)) continue;
-    const double height = static_cast<double>(NX) / rows;
-    const double width = static_cast<double>(NY) * rows / processes;
+  for (int px = 1; px <= processes; ++px) {
+    if (processes % px != 0 || !fits(grid, px, processes / px)) continue;
+    const double height = static_cast<double>(grid.nx) / px;
+    const double width = static_cast<double>(grid.ny) * px / processes;
     const double shape = height < width ? height / width : width / height;
     if (best == 0 || shape > best_shape) {
-      best = rows;
+      best = px;
       best_shape = shape;
     }
   }
@@ -50,19 +48,19 @@ std::string too_many(const char* what, int count, int nodes, const char* noun) {
 
 }  // namespace
 
-std::string check_process_grid(const int& NUMBER_OF_NODES_X, const int& NUMBER_OF_NODES_Y,
-                               const ProcessGrid& grid) {
-  const int NX = NUMBER_OF_NODES_X;
-  const int NY = NUMBER_OF_NODES_Y;
-  if (fits(NX, NY, grid.rows, grid.cols)) return "";
-  const std::string broken = NX / grid.rows < 2 ? too_many("rows", grid.rows, NX, "row")
-                                                : too_many("columns", grid.cols, NY, "column");
-  const std::string fitting = fitting_grid(NX, NY, grid.rows * grid.cols);
-  return "the " + std::to_string(grid.rows) + "x" + std::to_string(grid.cols) +
-         " process grid does not fit a " + std::to_string(NX) + " x " + std::to_string(NY) +
-         " grid: " + broken + ", and every block needs at least two rows and two columns; " +
-         (fitting.empty() ? "no process grid of " + std::to_string(grid.rows * grid.cols) +
-                                " processes fits, at most " + std::to_string((NX / 2) * (NY / 2)) +
-                                " processes do"
-                          : "--procs " + fitting + " fits");
+std::string check_process_grid(const GridSize& grid, const ProcessGrid& processes) {
+  if (fits(grid, processes.px, processes.py)) return "";
+  const std::string broken = grid.nx / processes.px < 2
+                                 ? too_many("rows", processes.px, grid.nx, "row")
+                                 : too_many("columns", processes.py, grid.ny, "column");
+  const int count = processes.px * processes.py;
+  const std::string fitting = fitting_grid(grid, count);
+  return "the " + std::to_string(processes.px) + "x" + std::to_string(processes.py) +
+         " process grid does not fit a " + std::to_string(grid.nx) + " x " +
+         std::to_string(grid.ny) + " grid: " + broken +
+         ", and every block needs at least two rows and two columns; " +
+         (fitting.empty()
+              ? "no process grid of " + std::to_string(count) + " processes fits, at most " +
+                    std::to_string((grid.nx / 2) * (grid.ny / 2)) + " processes do"
+              : "--procs " + fitting + " fits");
 }

@@ -8,9 +8,5 @@
 // machines where the automatic choice never streams).
 enum class Stores { automatic, cached, streamed };
 
-// Process-wide, set once before the run starts (and before any thread does); automatic until set.
-void set_stores(Stores stores);
-Stores stores();
-
-// Whether the update of two layers of rows x cols cells streams its stores.
-bool streams_layers(int rows, int cols);
+// Whether single steps over two layers of rows x cols cells stream their stores.
+bool streams(Stores stores, int rows, int cols);

@@ -1,8 +1,9 @@
-// Part of a row of the update written past the caches, for layers too large to stay in them.
+// The update of a span with 256-bit stores past the caches, for layers too large to stay in them.
 #include "solver/stream_span.hpp"
 
 #include <cstdint>
 
+#include "solver/cached_span.hpp"
 #include "solver/update_cell.hpp"
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -85,28 +86,37 @@ __attribute__((target("avx2"))) void stream_span_avx2(const RowSet& row, const S
   assembled_piece(row.out, cell, j, span.end);
 }
 
-}  // namespace
-
-bool stream_span(const RowSet& row, const Span& span, const Scheme& scheme) {
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  if (!avx2 || span.end - span.begin < 8 || span.begin % 4 != 0 ||
+// Spans that can go past the caches do; the rest take the cached loop.
+__attribute__((target("avx2"))) inline void streamed_span(const RowSet& row, const Span& span,
+                                                          const Scheme& scheme) {
+  if (span.end - span.begin < 8 || span.begin % 4 != 0 ||
       reinterpret_cast<std::uintptr_t>(row.out) % 32 != 0) {
-    return false;
+    cached_span(row, span, scheme);
+    return;
   }
   stream_span_avx2(row, span, scheme);
-  return true;
 }
 
-void finish_streaming() {
-  _mm_sfence();
+__attribute__((target("avx2"))) void streamed_span_call(const RowSet& row, const Span& span,
+                                                        const Scheme& scheme) {
+  streamed_span(row, span, scheme);
+}
+
+__attribute__((target("avx2"))) void streamed_strip(double** T0, double** T1, int sizeX, int sizeY,
+                                                    const StripEdges& edges, const Scheme& scheme) {
+  update_strip<streamed_span>(T0, T1, sizeX, sizeY, edges, scheme);
+}
+
+}  // namespace
+
+SpanKernel streamed_avx2_kernel() {
+  return {streamed_span_call, streamed_strip, true, "avx2, streamed"};
 }
 
 #else
 
-bool stream_span(const RowSet&, const Span&, const Scheme&) {
-  return false;
+SpanKernel streamed_avx2_kernel() {
+  return {};
 }
-
-void finish_streaming() {}
 
 #endif

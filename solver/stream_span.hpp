@@ -1,16 +1,11 @@
-// Part of a row of the update written past the caches, for layers too large to stay in them.
+// The update of a span with 256-bit stores past the caches, for layers too large to stay in them.
 #pragma once
 
-#include "solver/scheme.hpp"
-#include "solver/span.hpp"
+#include "solver/span_kernel.hpp"
 
-// Writes the span as cached_span does, with stores that bypass the caches: the next layer will
-// not fit in them anyway, and such stores save reading each line in before writing it. Every
-// store covers a whole aligned 32-byte piece where it can, so `begin` must be a multiple of 4.
-// Returns false, having written nothing, where it cannot stream (no AVX2, `out` not 32-byte
-// aligned, a span that does not start on a piece, or one of fewer than 8 cells). Gives the same
-// bits as every other path.
-bool stream_span(const RowSet& row, const Span& span, const Scheme& scheme);
-
-// Orders the streamed stores before whatever reads the layer next (the next step, or MPI).
-void finish_streaming();
+// Writes a span as every kernel does, with stores that bypass the caches: the next layer will not
+// fit in them anyway, and such stores save reading each line in before writing it. Every store
+// covers a whole aligned 32-byte piece; spans that cannot be streamed that way (fewer than 8
+// cells, or not starting on a piece) take the 256-bit loop instead. Reads nothing beyond the span
+// but the two neighbours of its end cells. For processors with AVX2.
+SpanKernel streamed_avx2_kernel();

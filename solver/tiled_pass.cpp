@@ -16,34 +16,20 @@
 
 namespace {
 
-// Columns a tile's edges move left at every step: a cache line, so that spans start on one.
-constexpr int SKEW = 8;
-
 struct Pass {
   double** layer[2];
   const Block& block;
   const Scheme& scheme;
+  const SpanKernel& kernel;
   int steps;
-  std::vector<Region> levels;  // the cells of each step, from 1
-  std::vector<int> bounds;     // tile t's columns at step 1 start at bounds[t]
-  int first_position;          // of the wavefront, the row of step 1
+  std::vector<Region> levels;      // the cells of each step, from 1
+  const std::vector<int>& starts;  // tile t's columns at step 1 start at starts[t]
+  int first_position;              // of the wavefront, the row of step 1
   int last_position;
 };
 
 int tiles(const Pass& pass) {
-  return static_cast<int>(pass.bounds.size());
-}
-
-// Tiles of about `width` columns at the middle step of the pass, their edges on cache lines.
-std::vector<int> tile_bounds(const Region& first, int steps, int width) {
-  const int span = first.cols() + SKEW * (steps - 1) / 2;
-  const int count = std::max(1, (span + width / 2) / width);
-  std::vector<int> bounds = {first.col_begin};
-  for (int t = 1; t < count; ++t) {
-    const int edge = first.col_begin + SKEW * (steps - 1) / 2 + t * span / count;
-    bounds.push_back(edge / SKEW * SKEW);
-  }
-  return bounds;
+  return static_cast<int>(pass.starts.size());
 }
 
 // Tile t's columns at `level`: the first tile reaches the region's first column and the last its
@@ -51,9 +37,9 @@ std::vector<int> tile_bounds(const Region& first, int steps, int width) {
 void tile_columns(const Pass& pass, int t, int level, int& begin, int& end) {
   const Region& region = pass.levels[level];
   const int shift = SKEW * (level - 1);
-  begin = t == 0 ? region.col_begin : std::max(region.col_begin, pass.bounds[t] - shift);
+  begin = t == 0 ? region.col_begin : std::max(region.col_begin, pass.starts[t] - shift);
   end =
-      t + 1 == tiles(pass) ? region.col_end : std::min(region.col_end, pass.bounds[t + 1] - shift);
+      t + 1 == tiles(pass) ? region.col_end : std::min(region.col_end, pass.starts[t + 1] - shift);
 }
 
 void pause() {
@@ -110,11 +96,8 @@ __attribute__((always_inline)) inline void prefetch_ahead(const Pass& pass, int 
 
 // Tile t, position by position; `before` counts the positions the tile to its left has finished
 // (null for the first tile). Returns the cells computed.
-#if defined(__x86_64__) && defined(__GNUC__) && defined(__ELF__)
-__attribute__((target_clones("avx2", "default")))
-#endif
-long long
-run_tile(const Pass& pass, int t, const std::atomic<int>* before, std::atomic<int>& done) {
+long long run_tile(const Pass& pass, int t, const std::atomic<int>* before,
+                   std::atomic<int>& done) {
   long long cells = 0;
   const int positions = pass.last_position - pass.first_position + 1;
   for (int s = pass.first_position; s <= pass.last_position; ++s) {
@@ -129,8 +112,8 @@ run_tile(const Pass& pass, int t, const std::atomic<int>* before, std::atomic<in
       int end = 0;
       tile_columns(pass, t, level, begin, end);
       if (begin >= end) continue;
-      update_block_row<false>(pass.layer[(level - 1) % 2], pass.layer[level % 2], pass.block, i,
-                              begin, end, pass.scheme);
+      update_block_row(pass.layer[(level - 1) % 2], pass.layer[level % 2], pass.block, i, begin,
+                       end, pass.scheme, pass.kernel);
       cells += end - begin;
     }
     done.store(finished + 1, std::memory_order_release);
@@ -140,21 +123,14 @@ run_tile(const Pass& pass, int t, const std::atomic<int>* before, std::atomic<in
 
 }  // namespace
 
-Region level_region(const Block& block, int steps, int level) {
-  const int reach = steps - level;
-  return {block.top_held ? 0 : -reach, block.rows() + (block.bottom_held ? 0 : reach),
-          block.left_side ? 0 : -reach, block.cols() + (block.right_side ? 0 : reach)};
-}
-
 void tiled_pass(double** const (&layer)[2], const Block& block, const Scheme& scheme,
-                const Tiling& tiling, Team& team) {
-  Pass pass{{layer[0], layer[1]}, block, scheme, tiling.steps, {Region{}}, {}, 0, 0};
-  for (int level = 1; level <= tiling.steps; ++level) {
-    pass.levels.push_back(level_region(block, tiling.steps, level));
+                const PassPlan& plan, int steps, const SpanKernel& kernel, Team& team) {
+  Pass pass{{layer[0], layer[1]}, block, scheme, kernel, steps, {Region{}}, plan.tile_starts, 0, 0};
+  for (int level = 1; level <= steps; ++level) {
+    pass.levels.push_back(level_region(block, steps, level));
   }
-  pass.bounds = tile_bounds(pass.levels[1], tiling.steps, tiling.width);
   pass.first_position = pass.levels[1].row_begin;
-  pass.last_position = pass.levels[1].row_end - 1 + tiling.steps - 1;
+  pass.last_position = pass.levels[1].row_end - 1 + steps - 1;
 
   const int count = tiles(pass);
   std::unique_ptr<std::atomic<int>[]> done(new std::atomic<int>[count]);

@@ -1,14 +1,24 @@
-// Part of a row of the update eight cells at a time, for processors with AVX-512.
+// The update of a span eight cells at a time, for processors with AVX-512.
 #include "solver/wide_span.hpp"
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
 
 #include <algorithm>
+#include <cstdint>
+
+#include "solver/cached_span.hpp"
+
+// GCC 12 takes the undefined vector that _mm512_alignr_epi64 starts from for an uninitialised one.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
 namespace {
 
 constexpr int LANES = 8;
+
+// The hardware prefetcher stops at every 4 KiB page, so the one row a streamed sweep brings from
+// memory (`down`) is fetched this many doubles ahead.
+constexpr int PREFETCH_AHEAD = 256;
 
 __attribute__((target("avx512f"))) inline __m512d shifted(__m512d high, __m512d low, int count) {
   // Lanes count..7 of `low`, then 0..count-1 of `high`: the row moved by `count` cells.
@@ -38,8 +48,12 @@ __attribute__((target("avx512f"))) inline __mmask8 lanes(int low, int high) {
 
 // Cells [first, last) in pieces of eight from the piece that holds `first` to the one that holds
 // last - 1; the lanes of the first and last pieces outside the span are computed but not stored.
-__attribute__((target("avx512f"))) void wide_cells(const RowSet& row, int first, int last,
-                                                   const Scheme& s) {
+// Whole pieces go past the caches when Stream (the caller has checked that `out` starts on a
+// cache line).
+template <bool Stream>
+__attribute__((target("avx512f"), always_inline)) inline void wide_cells(const RowSet& row,
+                                                                         int first, int last,
+                                                                         const Scheme& s) {
   double* __restrict out = row.out;
   const double* __restrict up = row.up;
   const double* __restrict centre = row.centre;
@@ -53,11 +67,16 @@ __attribute__((target("avx512f"))) void wide_cells(const RowSet& row, int first,
   __m512d previous = _mm512_loadu_pd(centre + j - LANES);
   __m512d c = _mm512_loadu_pd(centre + j);
   for (; j < last; j += LANES) {
+    if (Stream) _mm_prefetch(reinterpret_cast<const char*>(down + j + PREFETCH_AHEAD), _MM_HINT_T0);
     const __m512d next = _mm512_loadu_pd(centre + j + LANES);
     const __m512d result =
         piece(previous, c, next, _mm512_loadu_pd(up + j), _mm512_loadu_pd(down + j), two, rx, ry);
     if (j >= first && j + LANES <= last) {
-      _mm512_storeu_pd(out + j, result);
+      if (Stream) {
+        _mm512_stream_pd(out + j, result);
+      } else {
+        _mm512_storeu_pd(out + j, result);
+      }
     } else {
       _mm512_mask_storeu_pd(out + j, lanes(std::max(0, first - j), std::min(LANES, last - j)),
                             result);
@@ -67,23 +86,64 @@ __attribute__((target("avx512f"))) void wide_cells(const RowSet& row, int first,
   }
 }
 
-}  // namespace
-
-bool wide_span(const RowSet& row, const Span& span, const Scheme& scheme) {
-  static const bool avx512 = __builtin_cpu_supports("avx512f");
+template <bool Stream>
+__attribute__((target("avx512f"))) inline void wide(const RowSet& row, const Span& span,
+                                                    const Scheme& scheme) {
   const int first = span.begin + span.left_side;
   const int last = span.end - span.right_side;
-  if (!avx512 || last - first < LANES) return false;
-  wide_cells(row, first, last, scheme);
+  if (last - first < LANES) {
+    cached_span(row, span, scheme);
+    return;
+  }
+  if (Stream && reinterpret_cast<std::uintptr_t>(row.out) % 64 == 0) {
+    wide_cells<true>(row, first, last, scheme);
+  } else {
+    wide_cells<false>(row, first, last, scheme);
+  }
   if (span.left_side) row.out[span.begin] = row.centre[span.begin + 1];
   if (span.right_side) row.out[span.end - 1] = row.centre[span.end - 2];
-  return true;
+}
+
+__attribute__((target("avx512f"))) void cached_call(const RowSet& row, const Span& span,
+                                                    const Scheme& scheme) {
+  wide<false>(row, span, scheme);
+}
+
+__attribute__((target("avx512f"))) void streamed_call(const RowSet& row, const Span& span,
+                                                      const Scheme& scheme) {
+  wide<true>(row, span, scheme);
+}
+
+__attribute__((target("avx512f"))) void cached_strip(double** T0, double** T1, int sizeX, int sizeY,
+                                                     const StripEdges& edges,
+                                                     const Scheme& scheme) {
+  update_strip<wide<false>>(T0, T1, sizeX, sizeY, edges, scheme);
+}
+
+__attribute__((target("avx512f"))) void streamed_strip(double** T0, double** T1, int sizeX,
+                                                       int sizeY, const StripEdges& edges,
+                                                       const Scheme& scheme) {
+  update_strip<wide<true>>(T0, T1, sizeX, sizeY, edges, scheme);
+}
+
+}  // namespace
+
+SpanKernel wide_kernel() {
+  return {cached_call, cached_strip, false, "avx512"};
+}
+
+SpanKernel streamed_wide_kernel() {
+  return {streamed_call, streamed_strip, true, "avx512, streamed"};
 }
 
 #else
 
-bool wide_span(const RowSet&, const Span&, const Scheme&) {
-  return false;
+SpanKernel wide_kernel() {
+  return {};
+}
+
+SpanKernel streamed_wide_kernel() {
+  return {};
 }
 
 #endif

@@ -11,7 +11,6 @@
 #include <numeric>
 #include <sstream>
 
-#include "common/allocate_field.hpp"
 #include "study/cgroup_memory.hpp"
 
 namespace {
@@ -35,13 +34,10 @@ double this_host_available() {
 
 }  // namespace
 
-double block_need(const StudyOptions& options, const Block& block) {
-  const int rows = block.rows();
-  const int cols = block.cols();
-  double bytes = 2.0 * block_bytes({rows, cols, options.fuse});
+double snapshot_text_bytes(const OutputOptions& output, const Block& block) {
+  if (output.every == 0) return 0.0;
   // Snapshot text is made in chunks of about half a million values, or one column when longer.
-  if (options.every > 0) bytes += 2.0 * 12.0 * (std::max(1 << 19, rows) + options.rows) + (4 << 20);
-  return bytes;
+  return 2.0 * 12.0 * (std::max(1 << 19, block.rows) + block.grid.nx) + (4 << 20);
 }
 
 double available_memory(const std::string& meminfo, double cgroup_room) {
@@ -62,14 +58,13 @@ double host_shortfall(const std::vector<double>& needs, double available) {
   return std::accumulate(needs.begin(), needs.end(), 0.0) - available;
 }
 
-std::string check_memory(const StudyOptions& options, const Block& block, const int& rank) {
+std::string check_memory(double need, const GridSize& grid, double whole_grid, int rank) {
   MPI_Comm host;
   MPI_Comm_split_type(MPI_COMM_WORLD, MPI_COMM_TYPE_SHARED, rank, MPI_INFO_NULL, &host);
   int host_rank = 0;
   int host_size = 0;
   MPI_Comm_rank(host, &host_rank);
   MPI_Comm_size(host, &host_size);
-  const double need = block_need(options, block);
   std::vector<double> needs(host_rank == 0 ? host_size : 0);
   MPI_Gather(&need, 1, MPI_DOUBLE, needs.data(), 1, MPI_DOUBLE, 0, host);
   MPI_Comm_free(&host);
@@ -91,8 +86,8 @@ std::string check_memory(const StudyOptions& options, const Block& block, const 
   char text[256];
   std::snprintf(text, sizeof text,
                 "a %d x %d grid is too large for the memory: its blocks need %.1f GiB on one host, "
-                "which has %.1f GiB available (two layers take %.1f GiB in all)",
-                options.rows, options.cols, sizes[0] / GIB, sizes[1] / GIB,
-                2.0 * options.rows * options.cols * sizeof(double) / GIB);
+                "which has %.1f GiB available (the method's arrays take %.1f GiB for the whole "
+                "grid)",
+                grid.nx, grid.ny, sizes[0] / GIB, sizes[1] / GIB, whole_grid / GIB);
   return text;
 }

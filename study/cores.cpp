@@ -1,8 +1,10 @@
-// The cores each process may run its threads on.
+// The cores each process may run its threads on, and how crowded its host is.
 #include "study/cores.hpp"
 
 #include <mpi.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #if defined(__linux__)
 #include <sched.h>
@@ -18,14 +20,27 @@ int cores_of_this_process() {
   return 0;
 }
 
-double host_load(int threads) {
+Host this_host() {
   MPI_Comm host = MPI_COMM_NULL;
   MPI_Comm_split_type(MPI_COMM_WORLD, MPI_COMM_TYPE_SHARED, 0, MPI_INFO_NULL, &host);
-  int processes = 1;
-  MPI_Comm_size(host, &processes);
+  Host h;
+  MPI_Comm_size(host, &h.processes);
   MPI_Comm_free(&host);
   const long online = sysconf(_SC_NPROCESSORS_ONLN);
-  double load = online > 0 ? static_cast<double>(processes) * threads / online : 0.0;
+  h.online_cores = online > 0 ? static_cast<int>(online) : 0;
+  return h;
+}
+
+int threads_that_fit(int asked, const Host& host) {
+  if (host.processes < 2 || host.online_cores == 0) return asked;
+  if (static_cast<long long>(host.processes) * asked <= host.online_cores) return asked;
+  return std::max(1, host.online_cores / host.processes);
+}
+
+double host_load(int threads, const Host& host) {
+  double load = host.online_cores > 0
+                    ? static_cast<double>(host.processes) * threads / host.online_cores
+                    : 0.0;
   MPI_Allreduce(MPI_IN_PLACE, &load, 1, MPI_DOUBLE, MPI_MAX, MPI_COMM_WORLD);
   return load;
 }

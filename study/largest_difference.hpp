@@ -1,8 +1,9 @@
-// How far a strip is from the exact solution.
+// How far a block is from the exact solution.
 #pragma once
 
-// The largest |T0[i][j] - T(x, t)| over the strip's cells, with x = (row_begin + i) * dx, the exact
-// solution T on 0 <= x <= L where L = (NUMBER_OF_NODES_X - 1) * dx is the last row, and t the
+#include "common/block.hpp"
+
+// The largest |T[i][j] - T(x, t)| over the block's own cells, with x the row's place on the grid
+// (spacing 1/nx), the exact solution T on 0 <= x <= L where L is the last row's place, and t the
 // time reached. The exact solution depends on x alone, so it is evaluated once per row.
-double largest_difference(double** T0, const int& sizeX, const int& sizeY, const int& row_begin,
-                          const int& NUMBER_OF_NODES_X, const double& dx, const double& t);
+double largest_difference(double** T, const Block& block, double t);

@@ -104,9 +104,10 @@ std::string snapshot_record(const std::string& previous, const SnapshotProblem& 
 }
 
 void record_snapshot_run(const StudyOptions& options, const Start& start, int process_rows) {
-  if (options.every == 0) return;
-  const SnapshotProblem problem{options.rows, options.cols, options.dt, start.initial};
-  const SnapshotRun run{start.steps_done, options.steps, options.every, process_rows};
+  const ProblemOptions& p = options.problem;
+  if (options.output.every == 0) return;
+  const SnapshotProblem problem{p.grid.nx, p.grid.ny, p.dt, start.initial};
+  const SnapshotRun run{start.steps_done, p.steps, options.output.every, process_rows};
   const int error = write_whole(snapshot_record(read_previous(), problem, run));
   if (error != 0) {
     std::fprintf(stderr,

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "study/parse_options.hpp"
+#include "study/options.hpp"
 #include "study/start.hpp"
 
 // Its name in the working directory, beside the snapshot files.

@@ -26,18 +26,18 @@ std::string grid_disagreement(const StudyOptions& o, const std::string& path,
                               const FieldFile& file) {
   const std::string holds = path + ", which holds a " + std::to_string(file.rows) + " x " +
                             std::to_string(file.cols) + " field";
-  if (o.rows_given && o.rows != file.rows) {
-    return "--rows " + std::to_string(o.rows) + " disagrees with " + holds;
+  if (o.given.rows && o.problem.grid.nx != file.rows) {
+    return "--rows " + std::to_string(o.problem.grid.nx) + " disagrees with " + holds;
   }
-  if (o.cols_given && o.cols != file.cols) {
-    return "--cols " + std::to_string(o.cols) + " disagrees with " + holds;
+  if (o.given.cols && o.problem.grid.ny != file.cols) {
+    return "--cols " + std::to_string(o.problem.grid.ny) + " disagrees with " + holds;
   }
   return "";
 }
 
 // What the record says that heat2d-study itself would never have written.
 std::string record_problem(const std::string& path, const FieldRecord& record) {
-  if (stable_time_step(record.dt, record.rows, record.cols)) return "";
+  if (stable_time_step(record.dt, {record.rows, record.cols})) return "";
   return "the record " + record_path(path) + " is damaged: its dt = " + exact(record.dt) +
          " is unstable on its " + std::to_string(record.rows) + " x " +
          std::to_string(record.cols) +
@@ -45,76 +45,75 @@ std::string record_problem(const std::string& path, const FieldRecord& record) {
 }
 
 std::string restart(StudyOptions& o, Start& start) {
-  if (!o.initial.empty()) {
+  if (!o.problem.initial.empty()) {
     return "--restart and --initial exclude each other: a restart continues from its record's "
            "starting field";
   }
-  std::string problem = name_room_problem("--restart", o.restart, o.restart, MPI_IO_ROOM);
-  if (problem.empty()) problem = inspect_field_file(o.restart, start.layout);
-  if (problem.empty()) problem = grid_disagreement(o, o.restart, start.layout);
+  std::string problem =
+      name_room_problem("--restart", o.problem.restart, o.problem.restart, MPI_IO_ROOM);
+  if (problem.empty()) problem = inspect_field_file(o.problem.restart, start.layout);
+  if (problem.empty()) problem = grid_disagreement(o, o.problem.restart, start.layout);
   FieldRecord record;
-  if (problem.empty()) problem = read_record(o.restart, start.layout, record);
-  if (problem.empty()) problem = record_problem(o.restart, record);
+  if (problem.empty()) problem = read_record(o.problem.restart, start.layout, record);
+  if (problem.empty()) problem = record_problem(o.problem.restart, record);
   if (!problem.empty()) return problem;
-  if (o.dt_given && o.dt != record.dt) {
-    return "--dt " + exact(o.dt) + " disagrees with " + record_path(o.restart) +
+  if (o.given.dt && o.problem.dt != record.dt) {
+    return "--dt " + exact(o.problem.dt) + " disagrees with " + record_path(o.problem.restart) +
            ", whose run took dt = " + exact(record.dt);
   }
-  if (o.steps <= record.steps) {
-    return "--steps " + std::to_string(o.steps) + " is not beyond the " +
-           std::to_string(record.steps) + " steps " + o.restart +
+  if (o.problem.until == 0.0 && o.problem.steps <= record.steps) {
+    return "--steps " + std::to_string(o.problem.steps) + " is not beyond the " +
+           std::to_string(record.steps) + " steps " + o.problem.restart +
            " holds: --steps counts from the run's start";
   }
   if (!record.has_crc32) {
     std::fprintf(stderr,
                  "heat2d-study: warning: %s is a record of version 1, which does not identify "
                  "its field: %s is taken unchecked\n",
-                 record_path(o.restart).c_str(), o.restart.c_str());
+                 record_path(o.problem.restart).c_str(), o.problem.restart.c_str());
   }
-  o.rows = record.rows;
-  o.cols = record.cols;
-  o.dt = record.dt;
+  o.problem.grid.nx = record.rows;
+  o.problem.grid.ny = record.cols;
+  o.problem.dt = record.dt;
   start.steps_done = record.steps;
   start.initial = record.initial;
-  start.file = o.restart;
+  start.file = o.problem.restart;
   start.layout.has_crc32 = record.has_crc32;
   start.layout.crc32 = record.crc32;
   return "";
 }
 
 std::string initial(StudyOptions& o, Start& start) {
-  std::string problem = name_room_problem("--initial", o.initial, o.initial, MPI_IO_ROOM);
-  if (problem.empty()) problem = inspect_field_file(o.initial, start.layout);
-  if (problem.empty()) problem = grid_disagreement(o, o.initial, start.layout);
+  std::string problem =
+      name_room_problem("--initial", o.problem.initial, o.problem.initial, MPI_IO_ROOM);
+  if (problem.empty()) problem = inspect_field_file(o.problem.initial, start.layout);
+  if (problem.empty()) problem = grid_disagreement(o, o.problem.initial, start.layout);
   if (!problem.empty()) return problem;
-  char* absolute = ::realpath(o.initial.c_str(), nullptr);
-  start.initial = absolute != nullptr ? absolute : o.initial;
+  char* absolute = ::realpath(o.problem.initial.c_str(), nullptr);
+  start.initial = absolute != nullptr ? absolute : o.problem.initial;
   std::free(absolute);
   // The path goes into every record the run saves, and JSON holds only Unicode text.
-  if (!o.save.empty() && !valid_utf8(start.initial)) {
+  if (!o.output.save.empty() && !valid_utf8(start.initial)) {
     return "--initial: the path of the starting field is not valid UTF-8 (" +
            printable(start.initial, 4096) +
            "), and the record of every field --save writes (JSON) must name it: rename the file "
            "or its folder";
   }
-  o.rows = start.layout.rows;
-  o.cols = start.layout.cols;
-  start.file = o.initial;
+  o.problem.grid.nx = start.layout.rows;
+  o.problem.grid.ny = start.layout.cols;
+  start.file = o.problem.initial;
   return "";
 }
 
 // Rank 0's findings, sent to every process.
 void share(StudyOptions& o, Start& start, MPI_Comm comm) {
-  long long numbers[6] = {o.rows,
-                          o.cols,
-                          start.steps_done,
-                          static_cast<long long>(start.layout.data_offset),
-                          start.layout.has_crc32,
-                          start.layout.crc32};
+  long long numbers[6] = {o.problem.grid.nx,      o.problem.grid.ny,
+                          start.steps_done,       static_cast<long long>(start.layout.data_offset),
+                          start.layout.has_crc32, start.layout.crc32};
   MPI_Bcast(numbers, 6, MPI_LONG_LONG, 0, comm);
-  MPI_Bcast(&o.dt, 1, MPI_DOUBLE, 0, comm);
-  o.rows = start.layout.rows = static_cast<int>(numbers[0]);
-  o.cols = start.layout.cols = static_cast<int>(numbers[1]);
+  MPI_Bcast(&o.problem.dt, 1, MPI_DOUBLE, 0, comm);
+  o.problem.grid.nx = start.layout.rows = static_cast<int>(numbers[0]);
+  o.problem.grid.ny = start.layout.cols = static_cast<int>(numbers[1]);
   start.steps_done = static_cast<int>(numbers[2]);
   start.layout.data_offset = static_cast<std::size_t>(numbers[3]);
   start.layout.has_crc32 = numbers[4] != 0;
@@ -130,12 +129,12 @@ void share(StudyOptions& o, Start& start, MPI_Comm comm) {
 }  // namespace
 
 std::string resolve_start(StudyOptions& options, Start& start, MPI_Comm comm) {
-  if (options.restart.empty() && options.initial.empty()) return "";
+  if (options.problem.restart.empty() && options.problem.initial.empty()) return "";
   int rank = 0;
   MPI_Comm_rank(comm, &rank);
   std::string problem;
   if (rank == 0)
-    problem = options.restart.empty() ? initial(options, start) : restart(options, start);
+    problem = options.problem.restart.empty() ? initial(options, start) : restart(options, start);
   problem = first_problem(problem, comm);
   if (problem.empty()) share(options, start, comm);
   return problem;

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "checkpoint/load_field.hpp"
-#include "study/parse_options.hpp"
+#include "study/options.hpp"
 
 struct Start {
   int steps_done = 0;                  // steps before the first of this run (a restart's record)

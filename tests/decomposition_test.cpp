@@ -37,19 +37,19 @@ TEST(Decomposition, RemainderGoesToTheLastProcess) {
 
 // Every cell belongs to exactly one block, and the blocks know which edges of the grid they touch.
 TEST(Decomposition, BlocksTileTheGridAndKnowTheirEdges) {
-  const ProcessGrid grid = {3, 4};
+  const ProcessGrid processes = {3, 4};
   std::vector<int> owners(37 * 23, 0);
-  for (int r = 0; r < grid.rows; ++r) {
-    for (int c = 0; c < grid.cols; ++c) {
-      const Block b = block_of(37, 23, grid, r, c);
-      EXPECT_EQ(b.rows(), r == 2 ? 13 : 12);
-      EXPECT_EQ(b.cols(), c == 3 ? 8 : 5);
-      EXPECT_EQ(b.top_held, r == 0);
-      EXPECT_EQ(b.bottom_held, r == 2);
-      EXPECT_EQ(b.left_side, c == 0);
-      EXPECT_EQ(b.right_side, c == 3);
-      for (int i = b.row_begin; i < b.row_end; ++i) {
-        for (int j = b.col_begin; j < b.col_end; ++j) ++owners[i * 23 + j];
+  for (int r = 0; r < processes.px; ++r) {
+    for (int c = 0; c < processes.py; ++c) {
+      const Block b = block_of({37, 23}, processes, r, c);
+      EXPECT_EQ(b.rows, r == 2 ? 13 : 12);
+      EXPECT_EQ(b.cols, c == 3 ? 8 : 5);
+      EXPECT_EQ(b.on_edge(Side::top), r == 0);
+      EXPECT_EQ(b.on_edge(Side::bottom), r == 2);
+      EXPECT_EQ(b.on_edge(Side::left), c == 0);
+      EXPECT_EQ(b.on_edge(Side::right), c == 3);
+      for (int i = b.first_row; i < b.first_row + b.rows; ++i) {
+        for (int j = b.first_col; j < b.first_col + b.cols; ++j) ++owners[i * 23 + j];
       }
     }
   }
@@ -57,16 +57,16 @@ TEST(Decomposition, BlocksTileTheGridAndKnowTheirEdges) {
 }
 
 TEST(Decomposition, GridsTooFineForTheirBlocksSayWhatFits) {
-  EXPECT_EQ(check_process_grid(37, 23, {2, 11}), "");
-  EXPECT_EQ(check_process_grid(37, 23, {2, 12}),
+  EXPECT_EQ(check_process_grid({37, 23}, {2, 11}), "");
+  EXPECT_EQ(check_process_grid({37, 23}, {2, 12}),
             "the 2x12 process grid does not fit a 37 x 23 grid: 12 process columns leave blocks "
             "of 1 column on 23 columns, and every block needs at least two rows and two columns; "
             "--procs 6x4 fits");
-  EXPECT_EQ(check_process_grid(4, 5, {1, 3}),
+  EXPECT_EQ(check_process_grid({4, 5}, {1, 3}),
             "the 1x3 process grid does not fit a 4 x 5 grid: 3 process columns leave blocks of 1 "
             "column on 5 columns, and every block needs at least two rows and two columns; no "
             "process grid of 3 processes fits, at most 4 processes do");
-  EXPECT_NE(check_process_grid(3, 40, {2, 1})
+  EXPECT_NE(check_process_grid({3, 40}, {2, 1})
                 .find("2 process rows leave blocks of 1 row on 3 "
                       "rows"),
             std::string::npos);

@@ -285,7 +285,7 @@ BAD_INPUT = [
     (1, ["--threads", 0], "--threads 0 is too few: at least 1"),
     (1, ["--tile", 20], "--tile 20 is not a whole number of cache lines"),
     (2, ["--fuse", 2, "--exchange", "overlap"], "--fuse 2 does not combine with --exchange "
-                                                "overlap, which trades one cell deep every step: "
+                                                "overlap, which exchanges one cell deep every step: "
                                                 "--fuse 1 at most with it"),
     (4, ["--fuse", 3, "--split", "blocks", "--procs", "2x2", "--cols", 5],
      "--fuse 3 is deeper than the blocks: the 2x2 process grid leaves blocks of 2 columns"),

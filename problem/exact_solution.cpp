@@ -1,7 +1,9 @@
-// The exact solution of the problem the solver approximates.
-#include "study/exact_solution.hpp"
+// The exact solution of the problem the solvers approximate.
+#include "problem/exact_solution.hpp"
 
 #include <cmath>
+
+#include "problem/problem.hpp"
 
 namespace {
 
@@ -19,19 +21,19 @@ double image_terms(double L, double t) {
 
 }  // namespace
 
-double exact_solution_fourier(const double& x, const double& L, const double& t) {
-  // T = 100 (1 - x/L) - sum over n >= 1 of (200 / (n pi)) sin(n pi x / L) exp(-(n pi / L)^2 t)
+double exact_solution_fourier(double x, double L, double t) {
+  // T = H (1 - x/L) - sum over n >= 1 of (2H / (n pi)) sin(n pi x / L) exp(-(n pi / L)^2 t), H hot
   double sum = 0.0;
   for (int n = 1;; ++n) {
     const double k = n * PI / L;
-    const double amplitude = 200.0 / (n * PI) * std::exp(-k * k * t);
+    const double amplitude = 2.0 * HOT_EDGE / (n * PI) * std::exp(-k * k * t);
     sum += amplitude * std::sin(k * x);
-    if (amplitude < NEGLIGIBLE * 100.0) break;
+    if (amplitude < NEGLIGIBLE * HOT_EDGE) break;
   }
-  return 100.0 * (1.0 - x / L) - sum;
+  return HOT_EDGE * (1.0 - x / L) - sum;
 }
 
-double exact_solution_images(const double& x, const double& L, const double& t) {
+double exact_solution_images(double x, double L, double t) {
   // The hot edge's half-space solution 100 erfc(x / (2 sqrt t)), reflected at both edges:
   // T = 100 * sum over k >= 0 of [erfc((2kL + x) / (2 sqrt t)) - erfc((2(k+1)L - x) / (2 sqrt t))]
   const double scale = 2.0 * std::sqrt(t);
@@ -41,10 +43,10 @@ double exact_solution_images(const double& x, const double& L, const double& t) 
     sum += nearer - std::erfc((2.0 * (k + 1) * L - x) / scale);
     if (nearer < NEGLIGIBLE) break;
   }
-  return 100.0 * sum;
+  return HOT_EDGE * sum;
 }
 
-double exact_solution(const double& x, const double& L, const double& t) {
+double exact_solution(double x, double L, double t) {
   return fourier_terms(L, t) < image_terms(L, t) ? exact_solution_fourier(x, L, t)
                                                  : exact_solution_images(x, L, t);
 }

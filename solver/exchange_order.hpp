@@ -1,18 +1,16 @@
-// Blocking trades of edges between neighbouring processes, in an order that cannot deadlock.
+// Blocking exchanges of edges between neighbouring processes, in an order that cannot deadlock.
 #pragma once
 
 #include <mpi.h>
 
-enum Side { TOP, BOTTOM, LEFT, RIGHT, SIDES };
-
-constexpr Side OPPOSITE[SIDES] = {BOTTOM, TOP, RIGHT, LEFT};
+#include "common/side.hpp"
 
 // Every edge travels down, then up, then right, then left: the side each one is sent to.
-constexpr Side SEND_ORDER[SIDES] = {BOTTOM, TOP, RIGHT, LEFT};
+constexpr Side SEND_ORDER[SIDE_COUNT] = {Side::bottom, Side::top, Side::right, Side::left};
 
 // What goes to, and comes from, the process beyond one side (MPI_PROC_NULL where there is none):
 // `count` items of `type` from `outgoing`, and as many into `incoming`.
-struct Trade {
+struct EdgeMessage {
   int neighbour = MPI_PROC_NULL;
   const void* outgoing = nullptr;
   void* incoming = nullptr;
@@ -25,13 +23,13 @@ struct Trade {
 // its receive: in each direction the last process in line sends nothing and receives at once,
 // which releases the one before it, and so on back along the line, so the order completes.
 // Inline, so that a caller's sides without neighbours cost nothing.
-inline void trade_in_order(const Trade (&trades)[SIDES], int tag, MPI_Comm comm) {
+inline void exchange_in_order(const PerSide<EdgeMessage>& messages, int tag, MPI_Comm comm) {
   for (Side to : SEND_ORDER) {
-    const Trade& out = trades[to];
+    const EdgeMessage& out = messages[to];
     if (out.neighbour != MPI_PROC_NULL) {
       MPI_Send(out.outgoing, out.count, out.type, out.neighbour, tag, comm);
     }
-    const Trade& in = trades[OPPOSITE[to]];
+    const EdgeMessage& in = messages[opposite(to)];
     if (in.neighbour != MPI_PROC_NULL) {
       MPI_Recv(in.incoming, in.count, in.type, in.neighbour, tag, comm, MPI_STATUS_IGNORE);
     }

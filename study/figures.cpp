@@ -1,0 +1,42 @@
+// The figures each process contributes to the summary, brought together over the processes.
+#include "study/figures.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "study/largest_difference.hpp"
+
+std::vector<ProcessTimes> gather_process_times(const ProcessTimes& mine, MPI_Comm comm) {
+  int rank = 0;
+  int processes = 0;
+  MPI_Comm_rank(comm, &rank);
+  MPI_Comm_size(comm, &processes);
+  // Gathered as plain doubles: the struct is nothing else.
+  constexpr int FIGURES = sizeof(ProcessTimes) / sizeof(double);
+  static_assert(sizeof(ProcessTimes) == FIGURES * sizeof(double), "ProcessTimes holds doubles");
+  std::vector<ProcessTimes> times(rank == 0 ? processes : 0);
+  MPI_Gather(&mine, FIGURES, MPI_DOUBLE, times.data(), FIGURES, MPI_DOUBLE, 0, comm);
+  return times;
+}
+
+TrafficFigures most_traffic(const StepCounts& counts, MPI_Comm comm) {
+  const double steps = static_cast<double>(std::max<long long>(1, counts.steps));
+  double sent[2] = {counts.bytes / steps, counts.messages / steps};
+  MPI_Allreduce(MPI_IN_PLACE, sent, 2, MPI_DOUBLE, MPI_MAX, comm);
+  return {std::llround(sent[0]), sent[1]};
+}
+
+double largest_error(double** T, const Block& block, double t, MPI_Comm comm) {
+  double error = largest_difference(T, block, t);
+  MPI_Allreduce(MPI_IN_PLACE, &error, 1, MPI_DOUBLE, MPI_MAX, comm);
+  return error;
+}
+
+bool field_is_finite(double** T, const Block& block, MPI_Comm comm) {
+  int finite = 1;
+  for (int i = 0; i < block.rows && finite; ++i) {
+    for (int j = 0; j < block.cols; ++j) finite &= std::isfinite(T[i][j]) ? 1 : 0;
+  }
+  MPI_Allreduce(MPI_IN_PLACE, &finite, 1, MPI_INT, MPI_LAND, comm);
+  return finite != 0;
+}
