@@ -3,7 +3,7 @@
 
 #include <vector>
 
-// What one process lost. Names are kept as their two labels, so that the processes can trade them
+// What one process lost. Names are kept as their two labels, so that the processes can send them
 // as numbers; the first and last loss are in the order the process wrote (step label order).
 struct SnapshotLosses {
   const char* program = "heat2d";  // the name the messages begin with

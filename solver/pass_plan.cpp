@@ -56,3 +56,12 @@ PassPlan plan_passes(const Block& block, int pass_length, int tile_width, int th
   }
   return plan;
 }
+
+void tile_columns(const PassPlan& plan, const Region& region, int level, int t, int& begin,
+                  int& end) {
+  const std::vector<int>& starts = plan.tile_starts;
+  const int shift = SKEW * (level - 1);
+  const int last = static_cast<int>(starts.size()) - 1;
+  begin = t == 0 ? region.col_begin : std::max(region.col_begin, starts[t] - shift);
+  end = t == last ? region.col_end : std::min(region.col_end, starts[t + 1] - shift);
+}

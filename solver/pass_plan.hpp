@@ -38,3 +38,10 @@ int automatic_pass_length(const Block& block, const ProcessGrid& processes, doub
 // two cache lines wide where the block allows. Pure.
 PassPlan plan_passes(const Block& block, int pass_length, int tile_width, int threads,
                      double l2_bytes);
+
+// The columns [begin, end) of tile t at step `level` (from 1) of a pass whose step computes
+// `region`: the tile's edges SKEW columns further left at every step, the first tile reaching the
+// region's first column and the last its last, whatever the skew. Empty (begin >= end) where the
+// tile has no columns at that step. Pure.
+void tile_columns(const PassPlan& plan, const Region& region, int level, int t, int& begin,
+                  int& end);

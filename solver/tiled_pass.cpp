@@ -22,24 +22,18 @@ struct Pass {
   const Scheme& scheme;
   const SpanKernel& kernel;
   int steps;
-  std::vector<Region> levels;      // the cells of each step, from 1
-  const std::vector<int>& starts;  // tile t's columns at step 1 start at starts[t]
-  int first_position;              // of the wavefront, the row of step 1
+  std::vector<Region> levels;  // the cells of each step, from 1
+  const PassPlan& plan;
+  int first_position;  // of the wavefront, the row of step 1
   int last_position;
 };
 
 int tiles(const Pass& pass) {
-  return static_cast<int>(pass.starts.size());
+  return static_cast<int>(pass.plan.tile_starts.size());
 }
 
-// Tile t's columns at `level`: the first tile reaches the region's first column and the last its
-// last, whatever the skew.
-void tile_columns(const Pass& pass, int t, int level, int& begin, int& end) {
-  const Region& region = pass.levels[level];
-  const int shift = SKEW * (level - 1);
-  begin = t == 0 ? region.col_begin : std::max(region.col_begin, pass.starts[t] - shift);
-  end =
-      t + 1 == tiles(pass) ? region.col_end : std::min(region.col_end, pass.starts[t + 1] - shift);
+void columns_of(const Pass& pass, int t, int level, int& begin, int& end) {
+  tile_columns(pass.plan, pass.levels[level], level, t, begin, end);
 }
 
 void pause() {
@@ -84,7 +78,7 @@ __attribute__((always_inline)) inline void prefetch_ahead(const Pass& pass, int 
   if (i < region.row_begin || i >= region.row_end) return;
   int begin = 0;
   int end = 0;
-  tile_columns(pass, t, level, begin, end);
+  columns_of(pass, t, level, begin, end);
   if (begin >= end) return;
   const double* const* from = pass.layer[(level - 1) % 2];
   __builtin_prefetch(from[i] + begin - 1, 0, 3);
@@ -110,7 +104,7 @@ long long run_tile(const Pass& pass, int t, const std::atomic<int>* before,
       if (i < region.row_begin || i >= region.row_end) continue;
       int begin = 0;
       int end = 0;
-      tile_columns(pass, t, level, begin, end);
+      columns_of(pass, t, level, begin, end);
       if (begin >= end) continue;
       update_block_row(pass.layer[(level - 1) % 2], pass.layer[level % 2], pass.block, i, begin,
                        end, pass.scheme, pass.kernel);
@@ -125,7 +119,7 @@ long long run_tile(const Pass& pass, int t, const std::atomic<int>* before,
 
 void tiled_pass(double** const (&layer)[2], const Block& block, const Scheme& scheme,
                 const PassPlan& plan, int steps, const SpanKernel& kernel, Team& team) {
-  Pass pass{{layer[0], layer[1]}, block, scheme, kernel, steps, {Region{}}, plan.tile_starts, 0, 0};
+  Pass pass{{layer[0], layer[1]}, block, scheme, kernel, steps, {Region{}}, plan, 0, 0};
   for (int level = 1; level <= steps; ++level) {
     pass.levels.push_back(level_region(block, steps, level));
   }

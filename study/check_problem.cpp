@@ -137,10 +137,6 @@ std::string passes_problem(const StudyOptions& o, const ProcessGrid& processes, 
            ": at most " + std::to_string(most_threads(cores)) +
            " (more would only take turns on the cores)";
   }
-  if (p.tile_width != 0 && (p.tile_width < 16 || p.tile_width % 8 != 0)) {
-    return "--tile " + std::to_string(p.tile_width) +
-           " is not a whole number of cache lines: a multiple of 8 columns, at least 16";
-  }
   if (p.pass_length > 1 && p.exchange == Exchange::overlap) {
     return "--fuse " + std::to_string(p.pass_length) +
            " does not combine with --exchange overlap, which exchanges one cell deep every step: "

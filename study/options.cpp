@@ -241,8 +241,14 @@ const ValueOption VALUE_OPTIONS[] = {
      }},
     {"--fuse", [](const std::string& n, const char* v,
                   StudyOptions& o) { return read_count_or_auto(n, v, o.parallel.pass_length); }},
-    {"--tile", [](const std::string& n, const char* v,
-                  StudyOptions& o) { return read_int(n, v, o.parallel.tile_width); }},
+    {"--tile",
+     [](const std::string& n, const char* v, StudyOptions& o) {
+       int& width = o.parallel.tile_width;
+       const std::string problem = read_int(n, v, width);
+       if (!problem.empty() || (width >= 16 && width % 8 == 0)) return problem;
+       return n + " " + std::to_string(width) +
+              " is not a whole number of cache lines: a multiple of 8 columns, at least 16";
+     }},
 };
 
 const ValueOption* value_option(const std::string& name) {

@@ -78,6 +78,7 @@ RUNS = {
     # Passes of every length from 2 to 9 and longer than the run, tiles narrower than the grid,
     # threads, and blocks exactly as deep as the ghost zones (37 rows on 4 process rows: 9 each).
     "passes": (ODD, [(1, fused(k) + ["--tile", 16]) for k in range(2, 10)] + [(1, fused(400))]
+               + [(1, fused(2 ** 30) + ["--every", 2 ** 31 - 1, "--monitor", 2 ** 31 - 1])]
                + [(1, fused(5, t) + ["--tile", 16]) for t in (2, 3, 4)]
                + [(n, fused(2 + n % 4, 1 + n % 3)) for n in range(2, 9)]
                + [(4, blocks(4, 1) + fused(9, 2)), (4, blocks(2, 2) + fused(9)),
@@ -232,6 +233,18 @@ def test_a_starting_field_of_the_users_follows_the_scheme_cell_by_cell(tmp_path)
     assert len(copies) == 2 * 31 and copies[0] == "".join(f"{v:f}\t" for v in start[:, 0])
 
 
+def test_a_field_that_overflows_stops_the_run_before_it_is_written(tmp_path):
+    start = np.zeros((19, 31))
+    start[5, 5] = 1.7e308
+    np.save(tmp_path / "start.npy", start)
+    result = study(2, tmp_path, "--initial", "start.npy", "--steps", 20, "--dt", 1e-4, "--every",
+                   0, "--save", "f.npy", "--save-every", 5)
+    assert result.returncode == 1
+    assert result.stderr.startswith("heat2d-study: the field is no longer finite after step 5 "), \
+        result.stderr
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["start.npy"]
+
+
 def test_the_summary_gives_the_time_reached_the_error_and_the_exchange_share(tmp_path):
     default = figures(2, tmp_path, "--every", 0)
     assert default["final_time"] == 25000 * 1e-5 and default["steps"] == 25000
@@ -248,6 +261,13 @@ def test_the_summary_gives_the_time_reached_the_error_and_the_exchange_share(tmp
                        "--every", 0, "--json", *options, env=env)
         shares = json.loads(result.stdout)["thread_shares"]
         assert len(shares) == threads and min(shares) > 0.5 / threads, (options, shares)
+    # Threads that would take turns with another process's on the cores: fewer, and said so.
+    crowded = study(3, tmp_path, "--rows", 64, "--cols", 600, "--steps", 8, "--dt", 1e-7,
+                    "--every", 0, "--json", "--threads", 2)
+    fitting = 2 if 3 * 2 <= os.cpu_count() else max(1, os.cpu_count() // 3)
+    ran = json.loads(crowded.stdout)
+    assert (ran["threads"], ran["threads_asked"]) == (fitting, 2), crowded.stdout
+    assert ("per process asked for" in crowded.stderr) == (fitting < 2), crowded.stderr
     text = study(1, tmp_path, "--every", 0, "--steps", 2500).stdout
     assert "2500 steps of dt = 1e-05 to t = 0.025" in text
     # Per process, as a profiler gives it: the last of four strips has twice the rows of the
@@ -272,47 +292,15 @@ def test_the_summary_gives_the_time_reached_the_error_and_the_exchange_share(tmp
     assert errors[0] > 2 * errors[1] > 4 * errors[2], errors
 
 
+# The parser's and the checks' own cases are unit tests (seams_test.cpp); these are the ones that
+# need the processes, the environment or the file system. The optional fourth item is the
+# environment the run gets.
 BAD_INPUT = [
     (1, ["--size", 3], "unknown option '--size'"),
-    (1, ["--rows"], "option --rows needs a value"),
-    (1, ["--rows", "ten"], "option --rows needs a whole number, not 'ten'"),
-    (1, ["--steps", "1e3"], "option --steps needs a whole number, not '1e3'"),
-    (1, ["--rows", 4294967306], "option --rows 4294967306 is out of range"),
-    (1, ["--dt", "inf"], "option --dt needs a finite number, not 'inf'"),
-    (1, ["--dt", "1e-400"], "option --dt 1e-400 is too small for a double"),
-    (1, ["--fuse", "deep"], "option --fuse needs a whole number or auto, not 'deep'"),
-    (1, ["--fuse", 0], "--fuse 0 is too few: at least 1, or auto"),
-    (1, ["--threads", 0], "--threads 0 is too few: at least 1"),
-    (1, ["--tile", 20], "--tile 20 is not a whole number of cache lines"),
-    (2, ["--fuse", 2, "--exchange", "overlap"], "--fuse 2 does not combine with --exchange "
-                                                "overlap, which exchanges one cell deep every step: "
-                                                "--fuse 1 at most with it"),
-    (4, ["--fuse", 3, "--split", "blocks", "--procs", "2x2", "--cols", 5],
-     "--fuse 3 is deeper than the blocks: the 2x2 process grid leaves blocks of 2 columns"),
-    (3, ["--rows", 5], "--rows 5 is too few for 3 processes: every strip needs two rows, so at "
-                       "least 6 rows, or at most 2 processes"),
-    (3, ["--rows", 3], "--rows 3 is too few for 3 processes: every strip needs two rows, so at "
-                       "least 6 rows, or at most 1 process"),
-    (1, ["--rows", 2], "--rows 2 is too few: at least 3"),
-    (1, ["--cols", 2], "--cols 2 is too few: at least 3"),
-    (1, ["--steps", 0], "--steps 0 is too few: at least 1"),
-    (1, ["--dt", 0], "--dt 0 is not positive"),
-    (1, ["--dt", 0.0026], "--dt 0.0026 is unstable on a 10 x 10 grid: the scheme needs "
-                          "dt*(1/dx^2 + 1/dy^2) <= 1/2, so --dt 0.0025 at most"),
-    (1, ["--every", -1], "--every -1 is negative"),
-    (1, ["--monitor", -5], "--monitor -5 is negative"),
-    (1, ["--save-every", 5], "--save-every needs --save FILE.npy"),
-    (2, ["--split", "rows"], "option --split takes strips or blocks, not 'rows'"),
-    (2, ["--exchange", "async"], "option --exchange takes blocking or overlap, not 'async'"),
-    (2, ["--split", "blocks", "--procs", "2by1"], "option --procs needs a process grid such as "
-                                                   "2x3"),
-    (2, ["--split", "blocks", "--procs", "0x2"], "option --procs needs a process grid"),
     (4, ["--split", "blocks", "--procs", "3x1"], "--procs 3x1 is 3 processes, but 4 were started"),
-    (2, ["--procs", "2x1"], "--procs chooses the process grid of --split blocks"),
-    (4, ["--split", "blocks", "--procs", "1x4", "--cols", 7],
-     "the 1x4 process grid does not fit a 10 x 7 grid: 4 process columns leave blocks of 1 "
-     "column on 7 columns, and every block needs at least two rows and two columns; --procs 2x2 "
-     "fits"),
+    (2, [], "OMP_NUM_THREADS='abc' is not a number of threads", {"OMP_NUM_THREADS": "abc"}),
+    (2, [], "OMP_NUM_THREADS='' is not a number of threads", {"OMP_NUM_THREADS": ""}),
+    (1, [], "OMP_NUM_THREADS=99999 is too many for a host of", {"OMP_NUM_THREADS": "99999"}),
     (2, ["--rows", 200000, "--cols", 200000, "--dt", 1e-12],
      "a 200000 x 200000 grid is too large for the memory"),
     (2, ["--save", "missing/field.npy"], "cannot write missing/field.npy: no such file or "
@@ -334,13 +322,14 @@ BAD_INPUT = [
 ]
 
 
-@pytest.mark.parametrize("n, options, message", BAD_INPUT)
+@pytest.mark.parametrize("n, options, message, env", [(*row, None)[:4] for row in BAD_INPUT])
 def test_bad_input_is_refused_in_one_line_before_anything_is_written(tmp_path, n, options,
-                                                                     message):
-    result = study(n, tmp_path, *options, timeout=60)
+                                                                     message, env):
+    result = study(n, tmp_path, *options, timeout=60, env=env)
     assert result.returncode == 2
     ours = [line for line in result.stderr.splitlines() if line.startswith("heat2d-study:")]
     assert len(ours) == 1 and ours[0].startswith(f"heat2d-study: {message}"), result.stderr
+    assert "libgomp" not in result.stderr, result.stderr
     assert result.stdout == "" and list(tmp_path.iterdir()) == []
 
 
