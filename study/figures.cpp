@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "study/largest_difference.hpp"
+#include "study/wording.hpp"
 
 std::vector<ProcessTimes> gather_process_times(const ProcessTimes& mine, MPI_Comm comm) {
   int rank = 0;
@@ -39,4 +40,28 @@ bool field_is_finite(double** T, const Block& block, MPI_Comm comm) {
   }
   MPI_Allreduce(MPI_IN_PLACE, &finite, 1, MPI_INT, MPI_LAND, comm);
   return finite != 0;
+}
+
+SolveFigures solve_figures(const Multigrid& multigrid, MPI_Comm comm) {
+  const MultigridCounts& c = multigrid.counts();
+  SolveFigures f;
+  f.solves = c.solves;
+  f.cycles = c.cycles;
+  f.most_cycles = c.most_cycles;
+  f.reduction = c.reducing_cycles > 0 ? std::exp(c.log_reduction / c.reducing_cycles) : 0.0;
+  const double cycles = static_cast<double>(std::max<long long>(1, c.cycles));
+  double most[2] = {c.seconds / cycles, c.messages / cycles};
+  MPI_Allreduce(MPI_IN_PLACE, most, 2, MPI_DOUBLE, MPI_MAX, comm);
+  f.cycle_seconds = most[0];
+  f.messages_per_cycle = most[1];
+  const std::vector<double> seconds = multigrid.level_seconds();
+  double total = 0.0;
+  for (double s : seconds) total += s;
+  for (double s : seconds) f.level_shares.push_back(total > 0.0 ? s / total : 0.0);
+  for (const GridSize& grid : multigrid.grids()) {
+    f.level_grids.push_back(std::to_string(grid.nx) + " x " + std::to_string(grid.ny));
+  }
+  f.level_grids.resize(f.level_shares.size());
+  f.distributed_levels = multigrid.distributed_levels();
+  return f;
 }

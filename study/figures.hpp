@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/block.hpp"
+#include "multigrid/multigrid.hpp"
 #include "stepping/stepper.hpp"
 #include "study/summary.hpp"
 
@@ -21,3 +22,9 @@ double largest_error(double** T, const Block& block, double t, MPI_Comm comm);
 
 // Collective over `comm`: whether every cell of every block of T is finite.
 bool field_is_finite(double** T, const Block& block, MPI_Comm comm);
+
+// Collective over `comm`: how the multigrid's solves went over the run (cycles and their
+// reduction, the same on every process), the time per cycle of the slowest process, the shares of
+// the levels on rank 0 (which computes every level), and the messages per cycle of the process
+// that sends the most.
+SolveFigures solve_figures(const Multigrid& multigrid, MPI_Comm comm);

@@ -18,6 +18,7 @@
 #include "output/write_process_row.hpp"
 #include "solver/cache_size.hpp"
 #include "solver/strip_bounds.hpp"
+#include "stepping/implicit_stepper.hpp"
 #include "study/check_memory.hpp"
 #include "study/check_problem.hpp"
 #include "study/cores.hpp"
@@ -137,16 +138,29 @@ void plan_explicit(Run& run) {
   MPI_Allreduce(MPI_IN_PLACE, &length, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
   run.automatic_passes = o.parallel.pass_length == 0 && !is_implicit(o.method.method);
   run.passes = plan_passes(run.place.block, length, o.parallel.tile_width, run.threads.taken, l2);
-  // Ghost zones as deep as a pass, where there is a neighbour to take them from.
-  run.place.block.ghost = run.place.block.has_neighbours() ? length : 1;
+  // Ghost zones as deep as a pass, where there is a neighbour to take them from; the multigrid's
+  // residual reads two deep.
+  run.place.block.ghost = is_implicit(o.method.method)       ? 2
+                          : run.place.block.has_neighbours() ? length
+                                                             : 1;
 }
 
 // The method, as a stepper over this process's block.
 std::unique_ptr<Stepper> make_stepper(const Run& run) {
-  const ProblemOptions& p = run.options.problem;
+  const StudyOptions& o = run.options;
+  const ProblemOptions& p = o.problem;
+  if (is_implicit(o.method.method)) {
+    SolveControl control;
+    control.tolerance = o.method.tolerance;
+    control.cycles = o.method.cycles;
+    int coords[2] = {0, 0};
+    MPI_Cart_coords(run.place.cart, run.place.rank, 2, coords);
+    return std::make_unique<ImplicitStepper>(run.place.block, run.place.processes, coords[0],
+                                             coords[1], o.method.method, p.dt, control,
+                                             run.threads.taken);
+  }
   const Scheme scheme = make_scheme(spacing(p.grid.nx), spacing(p.grid.ny), p.dt);
-  return std::make_unique<ExplicitStepper>(run.place.block, scheme,
-                                           explicit_config(run.options, run.passes));
+  return std::make_unique<ExplicitStepper>(run.place.block, scheme, explicit_config(o, run.passes));
 }
 
 // heat2d's starting field (the grid's first row hot, all else cold) or the one in the start file.
@@ -367,6 +381,9 @@ int finish(Run& run, std::string problem, double loop_seconds) {
   figures.time = time_figures(gather_process_times(mine, MPI_COMM_WORLD));
   figures.traffic = most_traffic(counts, MPI_COMM_WORLD);
   figures.threads.host_load = host_load(figures.threads.threads, this_host());
+  if (const auto* implicit = dynamic_cast<const ImplicitStepper*>(run.stepper.get())) {
+    figures.solves = solve_figures(implicit->multigrid(), MPI_COMM_WORLD);
+  }
   if (figures.exact) {
     figures.max_error = largest_error(run.stepper->field(), run.place.block,
                                       o.problem.steps * o.problem.dt, MPI_COMM_WORLD);

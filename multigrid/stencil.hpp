@@ -1,0 +1,28 @@
+// The five-point operator of a level on one row of its block: relaxation, the residual, and the
+// explicit half of a step.
+#pragma once
+
+#include "multigrid/level.hpp"
+
+// Red-black Gauss-Seidel smooths best a little over-relaxed (Yavneh): u moves this far towards
+// its Gauss-Seidel value, which damps the rough part of the error in 2-D about twice as fast as
+// plain Gauss-Seidel.
+constexpr double OVER_RELAXATION = 1.15;
+
+// Red-black Gauss-Seidel on block row i: each unknown of `colour` in columns [begin, end) (colour
+// is (grid row + grid column) % 2) takes u + w ((f + neighbours) / diagonal - u), w the
+// over-relaxation. Its neighbours are all of the other colour, so the order in which cells, rows,
+// threads and processes go does not change a bit. Returns the cells updated.
+int relax_row(const Level& level, int i, int begin, int end, int colour);
+
+// The residual f - A u of block row i over columns [begin, end), into out[begin .. end).
+void residual_row(const Level& level, int i, int begin, int end, double* out);
+
+// The right-hand side's part of the residual of u = 0: f plus what the end rows' values (held
+// values on the finest level) contribute, over block row i's columns [begin, end); its largest
+// magnitude.
+double right_hand_side_row_norm(const Level& level, int i, int begin, int end);
+
+// (I + k L) u of block row i over columns [begin, end) into out: u + (neighbours - (x_sum +
+// y_sum) u), the explicit half of Crank-Nicolson and of TR-BDF2's trapezoidal stage.
+void explicit_part_row(const Level& level, double** u, int i, int begin, int end, double* out);
