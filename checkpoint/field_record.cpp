@@ -10,11 +10,12 @@
 namespace {
 
 constexpr const char* FORMAT = "heat2d-study field";
-constexpr int VERSION = 2;
-// The keys of each version, in the order they are written.
-const char* const KEYS[] = {"format", "version", "rows", "cols", "steps", "dt", "initial", "crc32"};
-constexpr int KEYS_OF_VERSION_1 = 7;
-constexpr int KEYS_OF_VERSION_2 = 8;
+constexpr int VERSION = 3;
+// The keys of each version, in the order they are written: version 2 adds the field's CRC-32,
+// version 3 the method that took the steps.
+const char* const KEYS[] = {"format", "version", "rows",  "cols",  "steps",
+                            "dt",     "initial", "crc32", "method"};
+constexpr int KEYS_OF_VERSION[] = {0, 7, 8, 9};
 
 // A value as a message shows it: its JSON text, cut short.
 std::string shown(const Json& value) {
@@ -37,7 +38,7 @@ std::string whole(const Json& record, const char* key, double low, double high, 
 
 // The first problem with the keys themselves: an unknown one, or one missing.
 std::string keys_problem(const Json& record, int version) {
-  const int count = version == 1 ? KEYS_OF_VERSION_1 : KEYS_OF_VERSION_2;
+  const int count = KEYS_OF_VERSION[version];
   for (auto item = record.begin(); item != record.end(); ++item) {
     int k = 0;
     while (k < count && item.key() != KEYS[k]) ++k;
@@ -73,6 +74,12 @@ std::string check_values(const Json& j, FieldRecord& record) {
   const Json& initial = j.at("initial");
   if (!initial.is_string()) return "'initial' is " + shown(initial) + ", not a string";
   if (initial.get<std::string>().empty()) return "'initial' is empty: no starting field";
+  if (j.contains("method")) {
+    const Json& method = j.at("method");
+    if (!method.is_string() || !method_named(method.get<std::string>().c_str(), record.method)) {
+      return "'method' is " + shown(method) + ", not one of explicit, euler, cn or trbdf2";
+    }
+  }
   record.rows = static_cast<int>(rows);
   record.cols = static_cast<int>(cols);
   record.steps = static_cast<int>(steps);
@@ -99,6 +106,7 @@ std::string record_text(const FieldRecord& record) {
   j["dt"] = record.dt;
   j["initial"] = record.initial;
   j["crc32"] = record.crc32;
+  j["method"] = method_name(record.method);
   return json_line(j) + "\n";
 }
 
@@ -116,10 +124,10 @@ std::string parse_record(const std::string& text, FieldRecord& record) {
   if (!j.is_object()) return "not a JSON object";
   const Json version = j.value("version", Json());
   if (j.value("format", Json()) != FORMAT || !version.is_number() ||
-      (version != 1 && version != 2)) {
+      (version != 1 && version != 2 && version != 3)) {
     return "not the record of a field saved by heat2d-study (format " +
            shown(j.value("format", Json())) + ", version " + shown(version) + ")";
   }
-  const std::string problem = keys_problem(j, version.get<double>() == 1 ? 1 : 2);
+  const std::string problem = keys_problem(j, static_cast<int>(version.get<double>()));
   return problem.empty() ? check_values(j, record) : problem;
 }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "stepping/method.hpp"
+
 // The starting field of a run: heat2d's, or a user's .npy file (by its absolute path).
 constexpr const char* HEAT2D_START = "heat2d";
 
@@ -18,6 +20,8 @@ struct FieldRecord {
   int cols = 0;
   int steps = 0;  // steps done since the run's start
   double dt = 0.0;
+  Method method =
+      Method::explicit_update;  // that took the steps (records before version 3: explicit)
   std::string initial = HEAT2D_START;
   // The CRC-32 of the whole .npy file (header and values), as zlib computes it. Records of version
   // 1, written before records identified their field, have none.
@@ -29,10 +33,10 @@ struct FieldRecord {
 // keys, and a file beside it is read by any JSON parser.
 std::string record_path(const std::string& field_path);
 
-// One JSON object on one line, ending with a newline, of version 2 (with "crc32"); dt as the
-// shortest decimal that reads back as the same double. `record.initial` must be valid UTF-8.
+// One JSON object on one line, ending with a newline, of version 3 (with "crc32" and "method"); dt
+// as the shortest decimal that reads back as the same double. `record.initial` must be valid UTF-8.
 std::string record_text(const FieldRecord& record);
 
-// Reads a record of version 1 or 2 (any JSON layout and order of keys; no keys but its own).
+// Reads a record of version 1, 2 or 3 (any JSON layout and order of keys; no keys but its own).
 // Returns an empty string, or what is wrong with it.
 std::string parse_record(const std::string& text, FieldRecord& record);

@@ -141,7 +141,6 @@ std::string read_word(const std::string& option, const char* text, const char* c
 const char* const SPLITS[] = {"strips", "blocks"};
 const char* const EXCHANGES[] = {"blocking", "overlap"};
 const char* const STORES[] = {"auto", "cached", "streamed"};
-const char* const METHODS[] = {"explicit", "euler", "cn", "trbdf2"};
 
 template <typename Choice, int N>
 std::string read_choice(const std::string& option, const char* text, const char* const (&words)[N],
@@ -206,7 +205,7 @@ const ValueOption VALUE_OPTIONS[] = {
     {"--method",
      [](const std::string& n, const char* v, StudyOptions& o) {
        o.given.method = true;
-       return read_choice(n, v, METHODS, o.method.method);
+       return read_choice(n, v, METHOD_NAMES, o.method.method);
      }},
     {"--tolerance", [](const std::string& n, const char* v,
                        StudyOptions& o) { return read_double(n, v, o.method.tolerance); }},
@@ -298,8 +297,4 @@ const char* exchange_name(Exchange exchange) {
 
 const char* stores_name(Stores stores) {
   return STORES[static_cast<int>(stores)];
-}
-
-const char* method_name(Method method) {
-  return METHODS[static_cast<int>(method)];
 }

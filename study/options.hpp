@@ -81,4 +81,3 @@ std::string parse_options(int argc, const char* const* argv, StudyOptions& optio
 const char* split_name(Split split);
 const char* exchange_name(Exchange exchange);
 const char* stores_name(Stores stores);
-const char* method_name(Method method);

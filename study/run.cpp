@@ -203,6 +203,7 @@ FieldRecord record_after(const Run& run, int steps_done) {
   record.cols = p.grid.ny;
   record.steps = steps_done;
   record.dt = p.dt;
+  record.method = run.options.method.method;
   record.initial = run.start.initial;
   return record;
 }

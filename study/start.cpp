@@ -35,9 +35,12 @@ std::string grid_disagreement(const StudyOptions& o, const std::string& path,
   return "";
 }
 
-// What the record says that heat2d-study itself would never have written.
+// What the record says that heat2d-study itself would never have written: the explicit update
+// saves no field of an unstable time step.
 std::string record_problem(const std::string& path, const FieldRecord& record) {
-  if (stable_time_step(record.dt, {record.rows, record.cols})) return "";
+  if (is_implicit(record.method) || stable_time_step(record.dt, {record.rows, record.cols})) {
+    return "";
+  }
   return "the record " + record_path(path) + " is damaged: its dt = " + exact(record.dt) +
          " is unstable on its " + std::to_string(record.rows) + " x " +
          std::to_string(record.cols) +
@@ -57,6 +60,11 @@ std::string restart(StudyOptions& o, Start& start) {
   if (problem.empty()) problem = read_record(o.problem.restart, start.layout, record);
   if (problem.empty()) problem = record_problem(o.problem.restart, record);
   if (!problem.empty()) return problem;
+  if (o.given.method && o.method.method != record.method) {
+    return std::string("--method ") + method_name(o.method.method) + " disagrees with " +
+           record_path(o.problem.restart) + ", whose run took --method " +
+           method_name(record.method) + ": a restart goes on as the run did";
+  }
   if (o.given.dt && o.problem.dt != record.dt) {
     return "--dt " + exact(o.problem.dt) + " disagrees with " + record_path(o.problem.restart) +
            ", whose run took dt = " + exact(record.dt);
@@ -75,6 +83,7 @@ std::string restart(StudyOptions& o, Start& start) {
   o.problem.grid.nx = record.rows;
   o.problem.grid.ny = record.cols;
   o.problem.dt = record.dt;
+  o.method.method = record.method;
   start.steps_done = record.steps;
   start.initial = record.initial;
   start.file = o.problem.restart;
@@ -107,10 +116,14 @@ std::string initial(StudyOptions& o, Start& start) {
 
 // Rank 0's findings, sent to every process.
 void share(StudyOptions& o, Start& start, MPI_Comm comm) {
-  long long numbers[6] = {o.problem.grid.nx,      o.problem.grid.ny,
-                          start.steps_done,       static_cast<long long>(start.layout.data_offset),
-                          start.layout.has_crc32, start.layout.crc32};
-  MPI_Bcast(numbers, 6, MPI_LONG_LONG, 0, comm);
+  long long numbers[7] = {o.problem.grid.nx,
+                          o.problem.grid.ny,
+                          start.steps_done,
+                          static_cast<long long>(start.layout.data_offset),
+                          start.layout.has_crc32,
+                          start.layout.crc32,
+                          static_cast<long long>(o.method.method)};
+  MPI_Bcast(numbers, 7, MPI_LONG_LONG, 0, comm);
   MPI_Bcast(&o.problem.dt, 1, MPI_DOUBLE, 0, comm);
   o.problem.grid.nx = start.layout.rows = static_cast<int>(numbers[0]);
   o.problem.grid.ny = start.layout.cols = static_cast<int>(numbers[1]);
@@ -118,6 +131,7 @@ void share(StudyOptions& o, Start& start, MPI_Comm comm) {
   start.layout.data_offset = static_cast<std::size_t>(numbers[3]);
   start.layout.has_crc32 = numbers[4] != 0;
   start.layout.crc32 = static_cast<std::uint32_t>(numbers[5]);
+  o.method.method = static_cast<Method>(numbers[6]);
   for (std::string* text : {&start.initial, &start.file}) {
     int length = static_cast<int>(text->size());
     MPI_Bcast(&length, 1, MPI_INT, 0, comm);

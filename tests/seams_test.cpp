@@ -258,15 +258,18 @@ TEST(Record, WrittenRecordsReadBackAndBadOnesSayWhatIsWrong) {
   written.dt = 1e-4;
   written.has_crc32 = true;
   written.crc32 = 4000000000u;
+  written.method = Method::trbdf2;
   const std::string text = record_text(written);
   FieldRecord read;
   ASSERT_EQ(parse_record(text, read), "") << text;
   EXPECT_TRUE(read.rows == 12 && read.cols == 9 && read.steps == 20 && read.dt == 1e-4 &&
-              read.has_crc32 && read.crc32 == 4000000000u && read.initial == HEAT2D_START);
+              read.has_crc32 && read.crc32 == 4000000000u && read.initial == HEAT2D_START &&
+              read.method == Method::trbdf2);
   const std::pair<std::string, std::string> bad[] = {
       {"{", "not JSON"},
       {"[1]", "not a JSON object"},
-      {R"({"format": "heat2d-study field", "version": 3})", "not the record of a field"},
+      {R"({"format": "heat2d-study field", "version": 4})", "not the record of a field"},
+      {text.substr(0, text.find("\"trbdf2\"")) + "\"rk4\"}", "'method' is \"rk4\""},
       {text.substr(0, text.find("\"rows\"")) + "\"stops\": 1, " +
            text.substr(text.find("\"rows\"")),
        "an unknown key 'stops'"},

@@ -94,6 +94,12 @@ RUNS = {
     "three rows": (("--rows", 3, "--cols", 40, "--steps", 50, "--dt", 1e-4),
                    [(1, fused(7) + ["--tile", 16]), (2, blocks(1, 2) + fused(7))]),
 }
+# The implicit methods on every process count, both splits, every process grid of 6 and threads;
+# on 8 processes the coarse levels are gathered onto one at once.
+for method in ("euler", "cn", "trbdf2"):
+    RUNS[method] = (("--rows", 37, "--cols", 23, "--steps", 5, "--dt", 1e-3, "--method", method),
+                    [(n, []) for n in range(2, 9)] + [(6, blocks(r, c)) for r, c in factorisations(6)]
+                    + [(1, ["--threads", 3]), (4, blocks(2, 2) + ["--threads", 2])])
 
 
 @pytest.mark.parametrize("name", RUNS)
@@ -115,6 +121,8 @@ def test_every_process_count_split_and_exchange_saves_the_same_bytes(tmp_path, n
         assert (tmp_path / "n.npy").read_bytes() == reference, (n, options)
         # Every process adds up its own rows: together, the CRC-32 of the whole file.
         assert json.loads((tmp_path / "n.npy.json").read_text())["crc32"] == zlib.crc32(reference)
+        if result["method"] != "explicit":
+            continue
         sent = most_sent(result["rows"], result["cols"], *result["procs"], result["steps"],
                          result["fuse"])
         assert (result["bytes_per_step"], result["messages_per_step"]) == \
@@ -142,6 +150,25 @@ def test_restarts_continue_bit_for_bit_whatever_the_processes_split_and_exchange
     record = json.loads((tmp_path / "again.npy.json").read_text())
     assert (record["steps"], record["dt"], record["initial"]) == (300, 1.2345678901234567e-4,
                                                                   "heat2d")
+
+
+@pytest.mark.parametrize("method", ["cn", "trbdf2"])
+def test_an_implicit_run_restarts_from_any_saved_step_bit_for_bit(tmp_path, method):
+    # Crank-Nicolson from step 1 is still in its backward Euler start.
+    problem = ("--rows", 37, "--cols", 23, "--dt", 2e-3, "--every", 0)
+    assert study(1, tmp_path, *problem, "--steps", 6, "--method", method, "--save", "whole.npy",
+                 "--save-every", 1).returncode == 0
+    for n, saved, options in [(2, "whole.1.npy", []), (3, "whole.3.npy", blocks(3, 1)),
+                              (4, "whole.5.npy", blocks(2, 2))]:
+        result = study(n, tmp_path, "--restart", saved, "--steps", 6, "--save", "again.npy",
+                       "--every", 0, *options)
+        assert result.returncode == 0, result.stderr
+        assert (tmp_path / "again.npy").read_bytes() == (tmp_path / "whole.npy").read_bytes(), saved
+    # The record names the method, which a restart may repeat but not change.
+    assert json.loads((tmp_path / "whole.3.npy.json").read_text())["method"] == method
+    changed = study(1, tmp_path, "--restart", "whole.3.npy", "--steps", 6, "--method", "euler")
+    assert changed.returncode == 2 and "--method euler disagrees with whole.3.npy.json" in \
+        changed.stderr
 
 
 def test_passes_end_on_every_written_step_and_restart_anywhere(tmp_path):
@@ -206,6 +233,95 @@ def scheme_steps(field, steps, dt):
         new[1:-1, 0], new[1:-1, -1] = field[1:-1, 1], field[1:-1, -2]
         field = new
     return field
+
+
+def implicit_steps(field, method, dt, steps):
+    """An implicit method by dense linear algebra on the unknowns: the held rows keep their values
+    and an insulated column equals its inner neighbour at the new time."""
+    nx, ny = field.shape
+    ux, uy = nx - 2, ny - 2
+    ax, ay = nx * nx, ny * ny  # 1 / dx^2, 1 / dy^2
+    second_x = np.diag(np.full(ux, -2.0)) + np.diag(np.ones(ux - 1), 1) + np.diag(np.ones(ux - 1), -1)
+    second_y = np.diag(np.full(uy, -2.0)) + np.diag(np.ones(uy - 1), 1) + np.diag(np.ones(uy - 1), -1)
+    second_y[0, 0] += 1.0
+    second_y[-1, -1] += 1.0
+    L = ax * np.kron(second_x, np.eye(uy)) + ay * np.kron(np.eye(ux), second_y)
+    held = np.zeros((ux, uy))
+    held[0] += ax * field[0, 1:-1]
+    held[-1] += ax * field[-1, 1:-1]
+    held = held.reshape(-1)
+
+    def solve(k, rhs):
+        return np.linalg.solve(np.eye(ux * uy) - k * L, rhs + k * held)
+
+    def explicit_part(k, u):
+        return u + k * (L @ u + held)
+
+    g = 2 - np.sqrt(2)
+    u = field[1:-1, 1:-1].reshape(-1)
+    for step in range(steps):
+        if method == "euler":
+            u = solve(dt, u)
+        elif method == "cn" and step < 2:
+            u = solve(dt / 2, solve(dt / 2, u))
+        elif method == "cn":
+            u = solve(dt / 2, explicit_part(dt / 2, u))
+        else:
+            star = solve(g * dt / 2, explicit_part(g * dt / 2, u))
+            u = solve(g * dt / 2, (star - (1 - g) ** 2 * u) / (g * (2 - g)))
+    field = field.copy()
+    field[1:-1, 1:-1] = u.reshape(ux, uy)
+    field[1:-1, 0], field[1:-1, -1] = field[1:-1, 1], field[1:-1, -2]
+    return field
+
+
+@pytest.mark.parametrize("method", ["euler", "cn", "trbdf2"])
+def test_every_implicit_method_solves_its_system_to_round_off(tmp_path, method):
+    # Grids solved by the coarsest level's LU alone, and by V-cycles down to it; a random start,
+    # held rows included, and time steps far past the explicit update's limit.
+    rng = np.random.default_rng(5)
+    for shape, steps, dt, tolerance, split in [((5, 4), 3, 0.02, 1e-12, blocks(2, 1)),
+                                               ((7, 9), 3, 1.0, 1e-12, blocks(1, 2)),
+                                               ((3, 40), 3, 1e-3, 1e-12, blocks(1, 2)),
+                                               ((37, 23), 4, 0.01, 1e-9, blocks(2, 1))]:
+        start = rng.uniform(-50, 150, shape)
+        np.save(tmp_path / "start.npy", start)
+        result = study(2, tmp_path, "--initial", "start.npy", "--steps", steps, "--dt", dt,
+                       "--every", 0, "--method", method, "--tolerance", 1e-14, "--save",
+                       "end.npy", *split)
+        assert result.returncode == 0, result.stderr
+        expected = implicit_steps(start, method, dt, steps)
+        assert np.abs(np.load(tmp_path / "end.npy") - expected).max() < tolerance * 150, shape
+
+
+def test_the_implicit_methods_converge_at_their_order_in_time(tmp_path):
+    # At a fixed time on one grid, against the same method with a far smaller step, so that the
+    # grid's own error cancels: halving dt halves backward Euler's error and quarters the others'.
+    def final(method, dt):
+        study(1, tmp_path, "--rows", 65, "--cols", 5, "--until", 0.1, "--dt", dt, "--every", 0,
+              "--method", method, "--tolerance", 1e-13, "--save", "f.npy")
+        return np.load(tmp_path / "f.npy")
+    for method, order in [("euler", 1), ("cn", 2), ("trbdf2", 2)]:
+        exact = final(method, 1.25e-4 if order == 2 else 1e-5)
+        errors = [np.abs(final(method, dt) - exact).max() for dt in (0.01, 0.005, 0.0025)]
+        for coarse, fine in zip(errors, errors[1:]):
+            assert 0.75 * 2 ** order < coarse / fine < 1.4 * 2 ** order, (method, errors)
+
+
+def test_the_multigrid_reduces_the_residual_and_stops_a_run_it_cannot_finish(tmp_path):
+    for grid in [(129, 129), (37, 23), (3, 200), (100, 301)]:
+        solved = figures(2, tmp_path, "--rows", grid[0], "--cols", grid[1], "--steps", 2,
+                         "--dt", 1.0, "--every", 0, "--method", "euler", *blocks(1, 2))
+        multigrid = solved["multigrid"]
+        assert multigrid["reduction_per_cycle"] >= 5, (grid, multigrid)
+        assert len(multigrid["level_grids"]) >= 2, (grid, multigrid)
+    # A tolerance below what doubles can reach: the run says which step failed, and stops there.
+    failed = study(2, tmp_path, "--rows", 33, "--cols", 33, "--steps", 5, "--dt", 1.0, "--every",
+                   0, "--method", "trbdf2", "--tolerance", 1e-18, "--save", "f.npy")
+    assert failed.returncode == 1 and failed.stdout == ""
+    assert failed.stderr.startswith("heat2d-study: the linear solve of step 1 did not converge"), \
+        failed.stderr
+    assert not (tmp_path / "f.npy").exists()
 
 
 def test_a_starting_field_of_the_users_follows_the_scheme_cell_by_cell(tmp_path):
@@ -455,7 +571,13 @@ def with_nan(field):
 FIELDS_AND_RECORDS = [
     ("as saved", edited(lambda t: t), None),
     ("version 1, before records named their field's CRC-32",
-     edited(lambda t: re.sub(rb', "crc32": \d+', b"", t).replace(b'"version": 2', b'"version": 1')),
+     edited(lambda t: re.sub(rb', "crc32": \d+', b"", t.replace(b', "method": "explicit"', b""))
+            .replace(b'"version": 3', b'"version": 1')), None),
+    ("version 2, before records named their method",
+     edited(lambda t: t.replace(b', "method": "explicit"', b"").replace(b'"version": 3',
+                                                                         b'"version": 2')), None),
+    ("an implicit run's dt, past the explicit update's limit",
+     edited(lambda t: t.replace(b'"dt": 0.0001', b'"dt": 0.5').replace(b'"explicit"', b'"euler"')),
      None),
     ("keys in another order, a \\u00fc escape", edited(keys_reversed_and_escaped), None),
     ("rows 12.0", edited(lambda t: t.replace(b'"rows": 12', b'"rows": 12.0')), None),
@@ -477,13 +599,15 @@ FIELDS_AND_RECORDS = [
      "an unknown key 'stops'"),
     ("60 KB unknown key", edited(lambda t: t.replace(b'"steps"', b'"' + b"k" * 60000 +
                                                      b'": 1, "steps"')), "(60000 bytes)'"),
-    ("version 3", edited(lambda t: t.replace(b'"version": 2', b'"version": 3')),
+    ("version 4", edited(lambda t: t.replace(b'"version": 3', b'"version": 4')),
      "not the record of a field saved by heat2d-study"),
-    ("version [2]", edited(lambda t: t.replace(b'"version": 2', b'"version": [2]')),
+    ("version [3]", edited(lambda t: t.replace(b'"version": 3', b'"version": [3]')),
      "not the record of a field saved by heat2d-study (format \"heat2d-study field\", version "
-     "[2])"),
-    ("version 1 with a CRC-32", edited(lambda t: t.replace(b'"version": 2', b'"version": 1')),
+     "[3])"),
+    ("version 1 with a CRC-32", edited(lambda t: t.replace(b'"version": 3', b'"version": 1')),
      "an unknown key 'crc32'"),
+    ("method rk4", edited(lambda t: t.replace(b'"explicit"', b'"rk4"')),
+     "'method' is \"rk4\", not one of explicit, euler, cn or trbdf2"),
     ("no CRC-32", edited(lambda t: re.sub(rb', "crc32": \d+', b"", t)), "no 'crc32'"),
     ("no initial", edited(lambda t: t.replace(b', "initial": "heat2d"', b"")), "no 'initial'"),
     ("rows 1e300", edited(lambda t: t.replace(b'"rows": 12', b'"rows": 1e300')),

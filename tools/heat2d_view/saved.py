@@ -21,9 +21,13 @@ from .run_folder import RunError, plural, require_regular_file
 # A member of a series: FILE.S.npy, S the steps done since the run's start.
 MEMBER = re.compile(r"(.+)\.([0-9]+)\.npy")
 RECORD_FORMAT = "heat2d-study field"
-# The keys of each version of the record: version 2 adds the CRC-32 of the whole .npy file.
+# The keys of each version of the record: version 2 adds the CRC-32 of the whole .npy file,
+# version 3 the method that took the steps.
 RECORD_KEYS = {1: ("format", "version", "rows", "cols", "steps", "dt", "initial"),
-               2: ("format", "version", "rows", "cols", "steps", "dt", "initial", "crc32")}
+               2: ("format", "version", "rows", "cols", "steps", "dt", "initial", "crc32"),
+               3: ("format", "version", "rows", "cols", "steps", "dt", "initial", "crc32",
+                   "method")}
+METHODS = ("explicit", "euler", "cn", "trbdf2")
 LONGEST_RECORD = 64 * 1024
 HEAT2D_INITIAL = "heat2d"  # the record's "initial" when the run started from heat2d's own field
 INT_MAX = 2**31 - 1
@@ -313,7 +317,11 @@ def _record_problem(record):
         return f"'initial' is {_shown_value(record['initial'])}, not a string"
     if not record["initial"]:
         return "'initial' is empty: no starting field"
-    if not stable(dt, record["rows"], record["cols"]):
+    method = record.get("method", "explicit")
+    if not isinstance(method, str) or method not in METHODS:
+        return f"'method' is {_shown_value(method)}, not one of explicit, euler, cn or trbdf2"
+    # The implicit methods take any time step; the explicit update saves no unstable run.
+    if method == "explicit" and not stable(dt, record["rows"], record["cols"]):
         return (f"its dt = {dt!r} is unstable on its {int(record['rows'])} x "
                 f"{int(record['cols'])} grid (the scheme needs dt*(1/dx^2 + 1/dy^2) <= 1/2), and "
                 "heat2d-study saves no such run")
@@ -353,14 +361,15 @@ def _named_step(path):
 
 # What the members of one series share, as said in a message about a member that does not.
 SHARED = (lambda r: f"a {r['rows']} x {r['cols']} grid", lambda r: f"dt = {r['dt']!r}",
-          lambda r: f"starting field {r['initial']}")
+          lambda r: f"starting field {r['initial']}",
+          lambda r: f"method {r.get('method', 'explicit')}")
 
 
 class Series:
     """The fields one run saved as FILE.S.npy, ordered by S, and its final FILE.npy at the step its
     record gives. Every member's header and record are checked when the series is opened: its
-    grid against the array, its steps against the S in its name, and grid, dt and starting field
-    against the first member's. The values are read, and checked, when a field is asked for."""
+    grid against the array, its steps against the S in its name, and grid, dt, starting field and
+    method against the first member's. The values are read, and checked, when a field is asked for."""
 
     unit = "step"
 
