@@ -27,6 +27,18 @@ Coefficients coefficients(const Axis& x, const Axis& y, double k) {
   Coefficients a;
   scale(x, k, a.x_lower, a.x_upper, a.x_sum);
   scale(y, k, a.y_lower, a.y_upper, a.y_sum);
+  // The columns around the middle one whose coefficients are the middle one's.
+  const int middle = y.nodes / 2;
+  const auto alike = [&](int j) {
+    return a.y_lower[j] == a.y_lower[middle] && a.y_upper[j] == a.y_upper[middle] &&
+           a.y_sum[j] == a.y_sum[middle];
+  };
+  int begin = middle;
+  int end = middle + 1;
+  while (begin > 0 && alike(begin - 1)) --begin;
+  while (end < y.nodes && alike(end)) ++end;
+  a.y_uniform[0] = begin;
+  a.y_uniform[1] = end;
   std::vector<double> kinds;
   a.row_kind.assign(x.nodes, 0);
   for (int i = 0; i < x.nodes; ++i) {

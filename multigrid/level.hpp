@@ -20,6 +20,7 @@
 struct Coefficients {
   std::vector<double> x_lower, x_upper, x_sum;  // by grid row
   std::vector<double> y_lower, y_upper, y_sum;  // by grid column
+  int y_uniform[2] = {0, 0};  // grid columns [begin, end) where the y coefficients are all alike
   // 1 / diagonal, by grid column, for each kind of row (rows whose x_sum is the same share one).
   std::vector<int> row_kind;
   std::vector<std::vector<double>> inverse_diagonal;

@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "common/allocate_field.hpp"
+#include "multigrid/pass.hpp"
 #include "multigrid/stencil.hpp"
 #include "multigrid/transfer.hpp"
 #include "solver/strip_bounds.hpp"
@@ -73,7 +74,7 @@ Block block_at(const GridSize& grid, const std::vector<int>& rows, const std::ve
   b.rows = rows[process_row + 1] - rows[process_row];
   b.first_col = cols[process_col];
   b.cols = cols[process_col + 1] - cols[process_col];
-  b.ghost = 2;
+  b.ghost = Multigrid::GHOST;
   return b;
 }
 
@@ -109,6 +110,8 @@ void Multigrid::build(const ProcessGrid& processes, int process_row, int process
   const bool root = alone || on_root();
   std::vector<int> rows = starts(finest.grid.nx, processes.px);
   std::vector<int> cols = starts(finest.grid.ny, processes.py);
+  // Blocks too thin for ghost zones GHOST deep exchange one cell deep between the half-sweeps.
+  fused_ = every_part_holds(rows, GHOST) && every_part_holds(cols, GHOST);
   Axis x = levels_[0].x;
   Axis y = levels_[0].y;
   grids_.push_back(finest.grid);
@@ -141,7 +144,7 @@ void Multigrid::build(const ProcessGrid& processes, int process_row, int process
         for (int c = 0; c < processes.py; ++c) {
           const Region owned = {rows[r], rows[r + 1], cols[c], cols[c + 1]};
           owned_parts_.push_back(owned);
-          parts_.push_back(intersection(owned.grown(1), {0, grid.nx, 0, grid.ny}));
+          parts_.push_back(intersection(owned.grown(CORRECTION_RING), {0, grid.nx, 0, grid.ny}));
         }
       }
     }
@@ -210,25 +213,52 @@ void Multigrid::exchange(Level& level, double** T, int depth) {
   counts_.exchange_seconds += now() - start;
 }
 
-void Multigrid::smooth(Level& level, Team& team, int sweeps) {
-  const Region unknowns = level.unknowns();
-  for (int sweep = 0; sweep < sweeps; ++sweep) {
-    for (int colour = 0; colour < 2; ++colour) {
-      exchange(level, level.u, 1);
-#pragma omp parallel num_threads(team.threads) if (team.threads > 1)
-      {
-        const int thread = thread_number();
-        int first = 0;
-        int last = 0;
-        share(unknowns.row_begin, unknowns.rows(), thread, team_size(), first, last);
-        long long cells = 0;
-        for (int i = first; i < last; ++i) {
-          cells += relax_row(level, i, unknowns.col_begin, unknowns.col_end, colour);
-        }
-        team.cells[thread] += cells;
-      }
-    }
+// The block's unknowns and `ring` more rows and columns beyond each side with a neighbour (none
+// beyond the grid's end rows and columns).
+Region Multigrid::ring(const Level& level, int ring) const {
+  Region region = level.unknowns();
+  for (Side side : SIDES) {
+    if (level.block.has_neighbour(side)) region = region.grown(side, ring);
   }
+  return intersection(region,
+                      {1 - level.block.first_row, level.grid().nx - 1 - level.block.first_row,
+                       1 - level.block.first_col, level.grid().ny - 1 - level.block.first_col});
+}
+
+// Level l's work between two visits of the next level: the interpolated correction (when there
+// is one) and `sweeps` red-black sweeps, then (when `into` is given) the residual restricted into
+// the next level. Fused into one pass, u's ghost cells must hold the neighbours' values GHOST deep
+// (or zero, as all of u on a coarse level before its first smoothing) and f's GHOST - 1 deep, and
+// every stage also does the ring of the neighbours' cells that the next one reads; u is left
+// right RESIDUAL_RING deep. Otherwise each stage is a pass of its own, with the ghost cells
+// exchanged one deep in between. Returns the residual's largest magnitude on the block.
+double Multigrid::pass(int l, const Correction* correction, int sweeps, const CoarsePart* into,
+                       Team& team) {
+  Level& level = levels_[l];
+  std::vector<Stage> stages;
+  if (correction != nullptr) stages.push_back({StageKind::prolong, Region{}});
+  for (int sweep = 0; sweep < sweeps; ++sweep) {
+    stages.push_back({StageKind::red, Region{}});
+    stages.push_back({StageKind::black, Region{}});
+  }
+  const bool fused = fused_ || l > 0;
+  const int count = static_cast<int>(stages.size());
+  for (int s = 0; s < count; ++s) {
+    stages[s].region = ring(level, fused ? RESIDUAL_RING + count - 1 - s : 0);
+  }
+  Restriction restriction;
+  if (into != nullptr) {
+    restriction = {&to_x_[l], &to_y_[l], *into, ring(level, RESIDUAL_RING - 1)};
+  }
+  const Restriction* restricting = into != nullptr ? &restriction : nullptr;
+  if (fused) return run_pass(level, stages, correction, restricting, team);
+  for (const Stage& stage : stages) {
+    if (stage.kind != StageKind::prolong) exchange(level, level.u, 1);
+    run_pass(level, {stage}, correction, nullptr, team);
+  }
+  if (into == nullptr) return 0.0;
+  exchange(level, level.u, RESIDUAL_RING);
+  return run_pass(level, {}, nullptr, restricting, team);
 }
 
 // The rows and columns of level gathered_ that each process computed are sent to rank 0, which
@@ -319,9 +349,16 @@ void Multigrid::go_down(int l, Team& team) {
   cycle_from(l + 1, team);
 }
 
+// The part of the next level that level l restricts into and takes its correction from.
+CoarsePart Multigrid::next(int l, bool correction) {
+  if (l + 1 == gathered_) return {&part_, correction ? part_u_ : part_f_};
+  Level& coarse = levels_[l + 1];
+  return {&coarse.block, correction ? coarse.u : coarse.f};
+}
+
 // Level l from a right-hand side on its unknowns and a zero guess: smoothing, the next level's
-// correction of what is left, then smoothing again. Leaves u's ghost cells one deep filled, for
-// the finer level's prolongation.
+// correction of what is left, then smoothing again. Leaves u's ghost cells CORRECTION_RING deep
+// filled, for the finer level's interpolation.
 void Multigrid::cycle_from(int l, Team& team) {
   Level& level = levels_[l];
   double start = now();
@@ -330,19 +367,16 @@ void Multigrid::cycle_from(int l, Team& team) {
     level.seconds += now() - start;
     return;
   }
-  exchange(level, level.f, 1);
-  smooth(level, team, SWEEPS);
-  exchange(level, level.u, 2);
-  const bool down_to_part = l + 1 == gathered_;
-  const Block& coarse = down_to_part ? part_ : levels_[l + 1].block;
-  restrict_residual(level, to_x_[l], to_y_[l], {&coarse, down_to_part ? part_f_ : levels_[l + 1].f},
-                    false, team);
+  exchange(level, level.f, GHOST - 1);
+  const CoarsePart into = next(l, false);
+  pass(l, nullptr, SWEEPS, &into, team);
   level.seconds += now() - start;
   go_down(l, team);
   start = now();
-  prolongate(level, to_x_[l], to_y_[l], {&coarse, down_to_part ? part_u_ : levels_[l + 1].u}, team);
-  smooth(level, team, SWEEPS);
-  exchange(level, level.u, 1);
+  exchange(level, level.u, GHOST);
+  const Correction correction = {&to_x_[l], &to_y_[l], next(l, true)};
+  pass(l, &correction, SWEEPS, nullptr, team);
+  exchange(level, level.u, CORRECTION_RING);
   level.seconds += now() - start;
 }
 
@@ -352,8 +386,8 @@ SolveResult Multigrid::solve(double** u, double** f, const SolveControl& control
   top.u = u;
   top.f = f;
   double start = now();
-  exchange(top, f, 1);
-  exchange(top, u, 2);
+  exchange(top, f, fused_ ? GHOST - 1 : 1);
+  exchange(top, u, RESIDUAL_RING);
   const Region unknowns = top.unknowns();
   double mine = 0.0;
   for (int i = unknowns.row_begin; i < unknowns.row_end; ++i) {
@@ -361,12 +395,10 @@ SolveResult Multigrid::solve(double** u, double** f, const SolveControl& control
   }
   SolveResult result;
   result.right_hand_side = largest(mine);
-  const bool down_to_part = gathered_ == 1;
-  const Block& coarse = down_to_part ? part_ : levels_[1].block;
+  const CoarsePart into = next(0, false);
+  double residual = largest(pass(0, nullptr, 0, &into, team));
+  result.first_residual = residual;
   for (;; ++result.cycles) {
-    const double residual = largest(restrict_residual(
-        top, to_x_[0], to_y_[0], {&coarse, down_to_part ? part_f_ : levels_[1].f}, false, team));
-    if (result.cycles == 0) result.first_residual = residual;
     result.last_residual = residual;
     const bool done = control.cycles > 0 ? result.cycles == control.cycles
                                          : residual <= control.tolerance * result.right_hand_side;
@@ -378,9 +410,9 @@ SolveResult Multigrid::solve(double** u, double** f, const SolveControl& control
     top.seconds += now() - start;
     go_down(0, team);
     start = now();
-    prolongate(top, to_x_[0], to_y_[0], {&coarse, down_to_part ? part_u_ : levels_[1].u}, team);
-    smooth(top, team, SWEEPS);
-    exchange(top, u, 2);
+    if (fused_) exchange(top, u, GHOST);
+    const Correction correction = {&to_x_[0], &to_y_[0], next(0, true)};
+    residual = largest(pass(0, &correction, SWEEPS, &into, team));
   }
   top.seconds += now() - start;
   ++counts_.solves;

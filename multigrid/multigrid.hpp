@@ -10,6 +10,7 @@
 #include "multigrid/axis.hpp"
 #include "multigrid/coarse_solve.hpp"
 #include "multigrid/level.hpp"
+#include "multigrid/pass.hpp"
 #include "solver/process_grid.hpp"
 #include "solver/team.hpp"
 
@@ -66,6 +67,15 @@ class Multigrid {
   static constexpr int MIN_EXTENT = 16;
   // The coarsest level has at most this many unknowns.
   static constexpr int DIRECT_UNKNOWNS = 64;
+  // A level's smoothing runs its half-sweeps (and the interpolation before them) in one pass over
+  // memory, on ghost zones this deep exchanged once: each stage also does the ring of the
+  // neighbours' cells that the next reads, and the last leaves u right two deep, where the
+  // residual is computed next.
+  static constexpr int RESIDUAL_RING = 2;
+  static constexpr int GHOST = RESIDUAL_RING + 2 * SWEEPS;
+  // The correction's ring a finer level's interpolation reads, for its ring GHOST deep (as deep,
+  // along a direction that is not coarsened).
+  static constexpr int CORRECTION_RING = GHOST;
 
   // Over `finest` (this process's block of the field, ghost cells two deep, its neighbours on its
   // communicator, whose rank 0 gathers the coarse levels), one of `processes` at (process_row,
@@ -96,7 +106,9 @@ class Multigrid {
   void build(const ProcessGrid& processes, int process_row, int process_col, double k);
   void cycle_from(int l, Team& team);
   void go_down(int l, Team& team);
-  void smooth(Level& level, Team& team, int sweeps);
+  double pass(int l, const Correction* correction, int sweeps, const CoarsePart* into, Team& team);
+  CoarsePart next(int l, bool correction);
+  Region ring(const Level& level, int ring) const;
   void exchange(Level& level, double** T, int depth);
   void gather_part();
   void scatter_part();
@@ -108,6 +120,7 @@ class Multigrid {
   std::vector<AxisTransfer> to_x_;  // from level l to l + 1
   std::vector<AxisTransfer> to_y_;
   int gathered_ = -1;  // the first level rank 0 solves alone, or -1
+  bool fused_ = true;  // whether the finest level's blocks take ghost zones GHOST deep
   int last_ = 0;       // the coarsest level
   Block part_;         // this process's part of level gathered_, ghost one deep
   double** part_f_ = nullptr;

@@ -13,10 +13,14 @@ constexpr double OVER_RELAXATION = 1.15;
 // is (grid row + grid column) % 2) takes u + w ((f + neighbours) / diagonal - u), w the
 // over-relaxation. Its neighbours are all of the other colour, so the order in which cells, rows,
 // threads and processes go does not change a bit. Returns the cells updated.
-int relax_row(const Level& level, int i, int begin, int end, int colour);
+//
+// Each function here takes the columns where the level's coefficients are the same eight at a
+// time where the processor has AVX-512, with the same operations in the same order as the cell by
+// cell loop that does the rest; `wide` false keeps to that loop (for the tests that compare them).
+int relax_row(const Level& level, int i, int begin, int end, int colour, bool wide = true);
 
 // The residual f - A u of block row i over columns [begin, end), into out[begin .. end).
-void residual_row(const Level& level, int i, int begin, int end, double* out);
+void residual_row(const Level& level, int i, int begin, int end, double* out, bool wide = true);
 
 // The right-hand side's part of the residual of u = 0: f plus what the end rows' values (held
 // values on the finest level) contribute, over block row i's columns [begin, end); its largest
@@ -25,4 +29,12 @@ double right_hand_side_row_norm(const Level& level, int i, int begin, int end);
 
 // (I + k L) u of block row i over columns [begin, end) into out: u + (neighbours - (x_sum +
 // y_sum) u), the explicit half of Crank-Nicolson and of TR-BDF2's trapezoidal stage.
-void explicit_part_row(const Level& level, double** u, int i, int begin, int end, double* out);
+void explicit_part_row(const Level& level, double** u, int i, int begin, int end, double* out,
+                       bool wide = true);
+
+// The largest magnitude of x[begin .. end).
+double largest_magnitude(const double* x, int begin, int end);
+
+// u[j] += w0 * a[j] + w1 * b[j] for j in [begin, end): a correction interpolated between two rows.
+void add_between(double* u, const double* a, const double* b, double w0, double w1, int begin,
+                 int end);

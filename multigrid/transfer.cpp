@@ -1,4 +1,4 @@
-// The residual of a level passed down to the next coarser one, and the correction passed back up.
+// The residual of a level passed down to the next coarser one.
 #include "multigrid/transfer.hpp"
 
 #include <algorithm>
@@ -112,34 +112,4 @@ double restrict_residual(const Level& fine, const AxisTransfer& x, const AxisTra
     largest[thread] = mine_largest;
   }
   return *std::max_element(largest.begin(), largest.end());
-}
-
-void prolongate(Level& fine, const AxisTransfer& x, const AxisTransfer& y, const CoarsePart& coarse,
-                Team& team) {
-  const Block& c = *coarse.block;
-  const Region unknowns = fine.unknowns();
-#pragma omp parallel num_threads(team.threads) if (team.threads > 1)
-  {
-    const int thread = thread_number();
-    int first = 0;
-    int last = 0;
-    share(unknowns.row_begin, unknowns.rows(), thread, team_size(), first, last);
-    for (int i = first; i < last; ++i) {
-      const int row = fine.block.first_row + i;
-      const double* parent[2] = {coarse.values[x.parent[0][row] - c.first_row],
-                                 coarse.values[x.parent[1][row] - c.first_row]};
-      const double wx[2] = {x.part[0][row], x.part[1][row]};
-      double* u = fine.u[i];
-      for (int j = unknowns.col_begin; j < unknowns.col_end; ++j) {
-        const int col = fine.block.first_col + j;
-        const int p0 = y.parent[0][col] - c.first_col;
-        const int p1 = y.parent[1][col] - c.first_col;
-        const double w0 = y.part[0][col];
-        const double w1 = y.part[1][col];
-        u[j] += wx[0] * (w0 * parent[0][p0] + w1 * parent[0][p1]) +
-                wx[1] * (w0 * parent[1][p0] + w1 * parent[1][p1]);
-      }
-      team.cells[thread] += unknowns.cols();
-    }
-  }
 }

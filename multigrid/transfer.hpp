@@ -1,4 +1,4 @@
-// The residual of a level passed down to the next coarser one, and the correction passed back up.
+// The residual of a level passed down to the next coarser one.
 #pragma once
 
 #include "common/block.hpp"
@@ -22,9 +22,3 @@ struct CoarsePart {
 // magnitude of the fine residual over the fine block's unknowns.
 double restrict_residual(const Level& fine, const AxisTransfer& x, const AxisTransfer& y,
                          const CoarsePart& coarse, bool zero_guess, Team& team);
-
-// Adds to the fine level's unknowns the correction interpolated from `coarse` (its layer's ring
-// one deep filled): sum over the two x parents of their weight times (sum over the two y parents
-// of theirs times the coarse value). The fine rows are shared among the team's threads.
-void prolongate(Level& fine, const AxisTransfer& x, const AxisTransfer& y, const CoarsePart& coarse,
-                Team& team);

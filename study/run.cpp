@@ -138,9 +138,9 @@ void plan_explicit(Run& run) {
   MPI_Allreduce(MPI_IN_PLACE, &length, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
   run.automatic_passes = o.parallel.pass_length == 0 && !is_implicit(o.method.method);
   run.passes = plan_passes(run.place.block, length, o.parallel.tile_width, run.threads.taken, l2);
-  // Ghost zones as deep as a pass, where there is a neighbour to take them from; the multigrid's
-  // residual reads two deep.
-  run.place.block.ghost = is_implicit(o.method.method)       ? 2
+  // Ghost zones as deep as a pass, where there is a neighbour to take them from; as deep as the
+  // multigrid's passes for an implicit method.
+  run.place.block.ghost = is_implicit(o.method.method)       ? Multigrid::GHOST
                           : run.place.block.has_neighbours() ? length
                                                              : 1;
 }
