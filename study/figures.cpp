@@ -1,6 +1,8 @@
 // The figures each process contributes to the summary, brought together over the processes.
 #include "study/figures.hpp"
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -64,4 +66,12 @@ SolveFigures solve_figures(const Multigrid& multigrid, MPI_Comm comm) {
   f.level_grids.resize(f.level_shares.size());
   f.distributed_levels = multigrid.distributed_levels();
   return f;
+}
+
+double peak_resident_bytes(MPI_Comm comm) {
+  struct rusage usage = {};
+  getrusage(RUSAGE_SELF, &usage);
+  double bytes = usage.ru_maxrss * 1024.0;  // Linux gives kibibytes
+  MPI_Allreduce(MPI_IN_PLACE, &bytes, 1, MPI_DOUBLE, MPI_MAX, comm);
+  return bytes;
 }

@@ -28,3 +28,6 @@ bool field_is_finite(double** T, const Block& block, MPI_Comm comm);
 // the levels on rank 0 (which computes every level), and the messages per cycle of the process
 // that sends the most.
 SolveFigures solve_figures(const Multigrid& multigrid, MPI_Comm comm);
+
+// Collective over `comm`: the most memory any process has held resident, in bytes.
+double peak_resident_bytes(MPI_Comm comm);

@@ -382,6 +382,7 @@ int finish(Run& run, std::string problem, double loop_seconds) {
   figures.time = time_figures(gather_process_times(mine, MPI_COMM_WORLD));
   figures.traffic = most_traffic(counts, MPI_COMM_WORLD);
   figures.threads.host_load = host_load(figures.threads.threads, this_host());
+  figures.peak_bytes = peak_resident_bytes(MPI_COMM_WORLD);
   if (const auto* implicit = dynamic_cast<const ImplicitStepper*>(run.stepper.get())) {
     figures.solves = solve_figures(implicit->multigrid(), MPI_COMM_WORLD);
   }

@@ -159,6 +159,7 @@ std::string json_summary(const RunFigures& f, double final_time, double per_step
   j["kernel"] = f.passes.kernel;
   j["threads_asked"] = f.threads.asked;
   j["multigrid"] = is_implicit(r.method) ? json_solves(f.solves) : Json(nullptr);
+  j["peak_resident_bytes"] = measured(f.peak_bytes);
   return json_line(j) + "\n";
 }
 
@@ -204,6 +205,8 @@ std::string text_summary(const RunFigures& f, double final_time, double per_step
          "  bytes sent          " + std::to_string(f.traffic.bytes_per_step) +
          " per step (most of any process), in " + format("%.3g", f.traffic.messages_per_step) +
          " messages\n" + "  threads             " + threads_text(f.threads) + "\n" + method +
+         "  memory              " + format("%.3g", f.peak_bytes / (1024.0 * 1024.0)) +
+         " MiB resident at most (largest process)\n" +
          saved(f) + per_process(f) + "  largest difference  " + error + "\n";
 }
 

@@ -84,6 +84,7 @@ struct RunFigures {
   PassFigures passes;
   SolveFigures solves;     // implicit methods only
   int fields_saved = 0;    // --save and --save-every files written
+  double peak_bytes = 0.0;  // resident in memory at most, largest over the processes
   bool exact = true;       // whether the exact solution applies (heat2d's starting field)
   double max_error = 0.0;  // largest difference from the exact solution at steps * dt
 };
