@@ -14,9 +14,10 @@ import tempfile
 import time
 from pathlib import Path
 
+import numpy as np
 import pytest
 
-from conftest import launch
+from conftest import MPIEXEC, launch
 
 STUDY = os.path.abspath(os.environ.get("HEAT2D_STUDY", "build/heat2d-study"))
 SCRIPTS = Path(__file__).resolve().parent.parent / "scripts"
@@ -103,6 +104,41 @@ def test_a_bad_sweep_is_refused_in_one_line_and_runs_nothing(tmp_path, arguments
     assert result.returncode == 2 and result.stderr.count("\n") == 1, result.stderr
     assert result.stderr.startswith(message)
     assert sorted(path.name for path in tmp_path.iterdir()) == ["other.jsonl"]
+
+
+def chain_job(folder, *arguments):
+    """One job of a chain run as its batch script, on this host, without Slurm."""
+    return subprocess.run(["bash", SCRIPTS / "slurm" / "chain.sbatch", *map(str, arguments)],
+                          cwd=folder, capture_output=True, text=True, timeout=TIMEOUT,
+                          env={**os.environ, "HEAT2D_STUDY": STUDY,
+                               "HEAT2D_LAUNCHER": f"{MPIEXEC} -n 2"})
+
+
+# Where --initial and --steps stand, and in which form: the job that goes on from a saved field
+# drops --initial however it was given and finds --steps however it was given.
+CHAIN_OPTIONS = [
+    ["--initial", "s.npy", "--dt", 1e-5, "--steps", 200, "--every", 0],
+    ["--dt", 1e-5, "--initial", "s.npy", "--steps", 200, "--every", 0],
+    ["--dt", 1e-5, "--steps", 200, "--every", 0, "--initial", "s.npy"],
+    ["--initial=s.npy", "--dt", 1e-5, "--steps=200", "--every", 0],
+]
+
+
+@pytest.mark.parametrize("options", CHAIN_OPTIONS)
+def test_a_chain_from_a_starting_field_goes_on_from_its_newest_field(tmp_path, options):
+    field = np.linspace(0.0, 1.0, 32 * 48).reshape(32, 48)
+    np.save(tmp_path / "s.npy", field)
+    first = chain_job(tmp_path, "f.npy", 100, *options)
+    assert first.returncode == 0, first.stderr
+    whole = (tmp_path / "f.npy").read_bytes()
+    # As if the first job had been cut after its first saved field.
+    for name in ("f.npy", "f.npy.json", "f.200.npy", "f.200.npy.json"):
+        (tmp_path / name).unlink()
+    second = chain_job(tmp_path, "f.npy", 100, *options)
+    assert second.returncode == 0, second.stderr
+    assert "going on from f.100.npy" in second.stdout
+    assert (tmp_path / "f.npy").read_bytes() == whole
+    assert json.loads((tmp_path / "f.npy.json").read_text())["initial"] == str(tmp_path / "s.npy")
 
 
 def free_port():
