@@ -145,11 +145,11 @@ def scaling_command(options):
     series = group(runs)
     given = {"c": options.c, "alpha": options.alpha, "beta": options.beta}
     try:
-        constants, fitted = fit(runs, given)
+        constants, fitted, missing = fit(runs, given)
         problem = None
     except FitError as error:
-        constants, fitted, problem = None, [], str(error)
-    print(table(series, constants, fitted, problem), end="")
+        constants, fitted, missing, problem = None, [], {}, str(error)
+    print(table(series, constants, fitted, missing, problem), end="")
     with replacing(output) as temporary:
         draw(series, constants, temporary)
     print(f"\nCurves: {output}")
@@ -279,8 +279,9 @@ def parser():
         "tables. Runs that differ in anything but the grid and the processes (split, exchange, "
         "threads, steps per pass, steps, dt, fields saved) are never in one series, runs of one "
         "series at one P give their median. The model t = c·cells/threads + alpha·messages + "
-        "beta·bytes (the busiest process's per step) is fitted to every run by least squares, or "
-        "takes the constants given, and is drawn dashed.")
+        "beta·bytes (the busiest process's per step) is fitted to every run by least squares "
+        "with no constant below 0, or takes the constants given, and is drawn dashed; a constant "
+        "the runs do not determine is said to be so.")
     scaling.add_argument("runs", type=pathlib.Path, metavar="RUNS.jsonl",
                          help="the runs' --json lines, one a line")
     for name, unit in (("c", "seconds per cell update"), ("alpha", "seconds per message"),
