@@ -94,6 +94,20 @@ BAD_SWEEPS = [
     (["strong", "s.jsonl", "-p", "2,0"], "scaling.py: -p '2,0' is not a list of process counts"),
     (["strong", "s.jsonl", "-p", "1", "--vary", "split"], "scaling.py: --vary 'split' is not"),
     (["strong", "other.jsonl", "-p", "1"], "scaling.py: other.jsonl: line 2 is not a run's JSON"),
+    (["strong", "s.jsonl", "-p", "3-1"], "scaling.py: -p '3-1' counts down"),
+    (["strong", "s.jsonl", "-p", "1", "--repeat", "x"], "scaling.py: argument --repeat: invalid"),
+    (["strong", "s.jsonl", "-p", "1", "--program", "/nonexistent"],
+     "scaling.py: --program /nonexistent is not a program that can be run"),
+    (["strong", "s.jsonl", "-p", "1", "--program", "/bin/true"],
+     "scaling.py: --program /bin/true is not heat2d-study"),
+    (["strong", "s.jsonl", "-p", "1", "--launcher", "no-such-launcher"],
+     "scaling.py: --launcher 'no-such-launcher': no such command"),
+    (["strong", "s.jsonl", "-p", "1,2", "--vary", "nosuchopt=1,2"],
+     "scaling.py: heat2d-study refuses the options --every 0 --nosuchopt 1: unknown option"),
+    (["strong", "s.jsonl", "-p", "1", "--", "--rows", "8", "--split", "rows"],
+     "scaling.py: heat2d-study refuses the options --every 0 --rows 8 --split rows: option --split"),
+    (["strong", ".", "-p", "1"], "scaling.py: . is not a regular file"),
+    (["strong", "no/s.jsonl", "-p", "1"], "scaling.py: no/s.jsonl: no folder no"),
 ]
 
 
