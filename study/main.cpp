@@ -328,8 +328,8 @@ std::string prepare(Run& run) {
   }
   problem = first_layer(run);
   if (problem.empty() && !run.options.save.empty()) {
-    const int series_steps = run.options.save_every > 0 ? run.options.steps : 0;
-    problem = check_save_path(run.options.save, series_steps, run.files, run.save_lock);
+    const SeriesSteps series{run.options.save_every, run.start.steps_done, run.options.steps};
+    problem = check_save_path(run.options.save, series, run.files, run.save_lock);
   }
   return problem;
 }

@@ -124,8 +124,8 @@ def test_restarts_continue_bit_for_bit_whatever_the_processes_split_and_exchange
     # A time step with all of a double's digits: the record must give it back exactly.
     problem = ("--rows", 37, "--cols", 23, "--dt", 1.2345678901234567e-4, "--every", 0)
     study(2, tmp_path, *problem, "--steps", 300, "--save", "whole.npy")
-    # The longest name that fits: part.250.npy of 211 bytes, 44 short of the 255 a name may have.
-    part = "p" * 203
+    # The longest name that fits: part.250.npy of 238 bytes, 17 short of the 255 a name may have.
+    part = "p" * 230
     first = study(3, tmp_path, *problem, "--steps", 250, "--save", f"{part}.npy", "--save-every",
                   100, *blocks(3, 1, "overlap"))
     assert first.returncode == 0, first.stderr
@@ -317,20 +317,20 @@ BAD_INPUT = [
      "a 200000 x 200000 grid is too large for the memory"),
     (2, ["--save", "missing/field.npy"], "cannot write missing/field.npy: no such file or "
                                          "directory"),
-    # File names of 255 bytes, less the 44 that temporary names and MPI-IO's own names add.
-    (2, ["--save", "a" * 208 + ".npy", "--steps", 10], "--save " + "a" * 60 + "... (212 bytes): "
-     "the name is too long: it takes 212 bytes, and the names heat2d-study and MPI-IO build from "
-     "it 44 more, beyond the 255 a file name may have here: at most 211 bytes fit"),
-    (2, ["--save", "a" * 207 + ".npy", "--steps", 10, "--save-every", 5],
-     "--save " + "a" * 60 + "... (211 bytes): the name is too long: with the series' step "
-     "(.10.npy) it takes 214 bytes"),
-    (1, ["--initial", "a" * 220 + ".npy"], "--initial " + "a" * 60 + "... (224 bytes): the name "
-     "is too long: it takes 224 bytes, and the names heat2d-study and MPI-IO build from it 32 "
-     "more, beyond the 255 a file name may have here: at most 223 bytes fit"),
+    # File names of 255 bytes, less the 17 that the record's temporary name adds.
+    (2, ["--save", "a" * 235 + ".npy", "--steps", 10], "--save " + "a" * 60 + "... (239 bytes): "
+     "the name is too long: it takes 239 bytes, and the names heat2d-study builds from it 17 "
+     "more, beyond the 255 a file name may have here: at most 238 bytes fit"),
+    (2, ["--save", "a" * 234 + ".npy", "--steps", 10, "--save-every", 5],
+     "--save " + "a" * 60 + "... (238 bytes): the name is too long: with the series' step "
+     "(.10.npy) it takes 241 bytes"),
+    (1, ["--initial", "a" * 252 + ".npy"], "--initial " + "a" * 60 + "... (256 bytes): the name "
+     "is too long: it takes 256 bytes, beyond the 255 a file name may have here: at most 255 "
+     "bytes fit"),
     (1, ["--restart", "a" * 300], "--restart " + "a" * 60 + "... (300 bytes): the name is too "
                                   "long"),
-    (1, ["--save", "x/" * 2030 + "f.npy"], "--save " + "x/" * 30 + "... (4065 bytes): the path "
-                                           "is too long: it takes 4065 bytes"),
+    (1, ["--save", "x/" * 2040 + "f.npy"], "--save " + "x/" * 30 + "... (4085 bytes): the path "
+                                           "is too long: it takes 4085 bytes"),
 ]
 
 
