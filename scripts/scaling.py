@@ -3,6 +3,7 @@
 fixed block per process (weak scaling), over every combination of the options varied, and appends
 each run's --json line to a file. A sweep run again skips the runs the file already holds."""
 import argparse
+import contextlib
 import itertools
 import json
 import os
@@ -11,6 +12,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 from pathlib import Path
 
 ME = "scaling.py"
@@ -267,6 +269,31 @@ def stop(number, _frame):
     raise Stopped(number)
 
 
+def local_job(options):
+    """Whether every process of a run is on this host: no host file, and no Slurm allocation of
+    several nodes."""
+    return not options.hostfile and os.environ.get("SLURM_JOB_NUM_NODES", "1") == "1"
+
+
+@contextlib.contextmanager
+def job_files(environment, local):
+    """The environment of one run. On this host, Open MPI's shared-memory segments (in /dev/shm)
+    and session folder go to a folder of the run's own, removed when the run is over however it
+    ended: a run killed outright leaves them behind. HEAT2D_MPI_SCRATCH says where (default
+    /dev/shm)."""
+    if not local:
+        yield environment
+        return
+    scratch = os.environ.get("HEAT2D_MPI_SCRATCH") or ("/dev/shm" if os.path.isdir("/dev/shm")
+                                                       else None)
+    folder = tempfile.mkdtemp(prefix="heat2d-mpi-", dir=scratch)
+    try:
+        yield {**environment, "OMPI_MCA_btl_vader_backing_directory": folder,
+               "OMPI_MCA_orte_tmpdir_base": folder}
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def run(argv, environment):
     """Runs one command in a session of its own, so that a stop signal is passed on to it once;
     returns its status and standard output."""
@@ -326,7 +353,8 @@ def sweep(options):
     failed = 0
     for number, (args, count, repeat) in enumerate(to_go, start=1):
         argv = command(options, args, count)
-        status, stdout = run(argv, environment)
+        with job_files(environment, local_job(options)) as job:
+            status, stdout = run(argv, job)
         record = result_line(stdout, count) if status == 0 else None
         if record is None:
             failed += 1

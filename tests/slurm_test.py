@@ -68,16 +68,21 @@ def test_an_interrupted_sweep_leaves_whole_lines_and_the_next_one_runs_the_rest(
     output = tmp_path / "runs.jsonl"
     arguments = ["strong", output, "-p", "1,2", "--repeat", 3, "--", "--rows", 256, "--cols", 256,
                  "--steps", 2000, "--dt", 1e-7]
+    scratch = tmp_path / "scratch"
+    scratch.mkdir()
     run = subprocess.Popen([sys.executable, SCRIPTS / "scaling.py", *map(str, arguments)],
                            cwd=tmp_path, stderr=subprocess.PIPE, text=True,
-                           env={**os.environ, "HEAT2D_STUDY": STUDY})
+                           env={**os.environ, "HEAT2D_STUDY": STUDY, "HEAT2D_MPI_SCRATCH": scratch})
     try:
         assert wait_for(lambda: output.exists() and output.read_text().count("\n") >= 1)
+        # The run's shared-memory segments are in a folder of its own, which goes with it.
+        assert wait_for(lambda: list(scratch.glob("heat2d-mpi-*/vader_segment.*")))
         run.send_signal(signal.SIGINT)
         assert run.wait(timeout=60) == 130, run.stderr.read()
     finally:
         if run.poll() is None:
             run.kill()
+    assert list(scratch.iterdir()) == []
     assert output.read_text().endswith("\n") and 1 <= len(json_lines(output)) < 6
     # A line cut short as the machine went down is removed; the runs done are not run again.
     with open(output, "a") as file:

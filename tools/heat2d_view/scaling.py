@@ -10,6 +10,7 @@ from fractions import Fraction
 
 import numpy as np
 
+from .quoting import quoted
 from .run_folder import RunError, plural
 
 # What a run must give, with its type; other keys are left alone.
@@ -98,7 +99,7 @@ def read_runs(path):
     try:
         lines = path.read_bytes().split(b"\n")
     except OSError as error:
-        raise RunError(f"{path}: cannot be read ({error.strerror})") from None
+        raise RunError(f"{quoted(path)}: cannot be read ({error.strerror})") from None
     runs = []
     for number, line in enumerate(lines, start=1):
         if not line.strip():
@@ -106,13 +107,14 @@ def read_runs(path):
         try:
             record = json.loads(line)
         except (ValueError, RecursionError) as error:
-            raise RunError(f"{path}: line {number}: not JSON ({error})") from None
+            raise RunError(f"{quoted(path)}: line {number}: not JSON ({error})") from None
         wrong = _check(record)
         if wrong:
-            raise RunError(f"{path}: line {number}: not a run of heat2d-study --json ({wrong})")
+            raise RunError(f"{quoted(path)}: line {number}: not a run of heat2d-study --json "
+                           f"({wrong})")
         runs.append(_run(record))
     if not runs:
-        raise RunError(f"{path}: no runs")
+        raise RunError(f"{quoted(path)}: no runs")
     return runs
 
 
