@@ -622,18 +622,20 @@ def test_a_second_run_saving_to_the_same_path_is_refused_while_the_first_lives(
                                   "--steps", str(10**9), *map(str, first_saves)],
                                  cwd=tmp_path, stdout=subprocess.DEVNULL,
                                  stderr=subprocess.DEVNULL, env=environment)
-        deadline = time.monotonic() + 60
-        while not held(lock) and time.monotonic() < deadline:
-            time.sleep(0.01)
-        second = study(2, tmp_path, "--every", 0, "--steps", 10, *second_saves)
-        assert second.returncode == 2 and first.poll() is None
-        assert f"heat2d-study: {message}" in second.stderr.splitlines(), second.stderr
-        # Killed outright, the first run leaves its lock file behind but holds no lock.
-        processes = subprocess.run(["pgrep", "-P", str(first.pid)], capture_output=True,
-                                   text=True)
-        for pid in processes.stdout.split():
-            os.kill(int(pid), signal.SIGKILL)
-        first.wait(timeout=60)
+        try:
+            deadline = time.monotonic() + 60
+            while not held(lock) and time.monotonic() < deadline:
+                time.sleep(0.01)
+            second = study(2, tmp_path, "--every", 0, "--steps", 10, *second_saves)
+            assert second.returncode == 2 and first.poll() is None
+            assert f"heat2d-study: {message}" in second.stderr.splitlines(), second.stderr
+        finally:
+            # Killed outright, the first run leaves its lock file behind but holds no lock.
+            processes = subprocess.run(["pgrep", "-P", str(first.pid)], capture_output=True,
+                                       text=True)
+            for pid in processes.stdout.split():
+                os.kill(int(pid), signal.SIGKILL)
+            first.wait(timeout=60)
     assert lock.exists()
     third = study(2, tmp_path, "--every", 0, "--steps", 10, *second_saves)
     assert third.returncode == 0, third.stderr
