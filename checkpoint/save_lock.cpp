@@ -83,23 +83,23 @@ std::string series_owner(const std::string& path) {
 // run writes, held.
 std::string series_field_owner(const std::string& path, const SeriesSteps& series) {
   if (series.every <= 0) return "";
-  const std::string stem = series_path(path, 0).substr(0, series_path(path, 0).size() - 6);
-  const std::size_t slash = stem.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : stem.substr(0, slash + 1);
-  DIR* listing = ::opendir(folder.c_str());
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  DIR* listing = ::opendir(folder.empty() ? "." : folder.c_str());
   if (listing == nullptr) return "";
+  const std::size_t suffix = sizeof LOCK - 1;
   std::string problem;
   while (const dirent* entry = ::readdir(listing)) {
-    const std::string name = (slash == std::string::npos ? "" : folder) + entry->d_name;
-    std::string other_stem;
+    const std::string name = folder + entry->d_name;
+    if (name.size() <= suffix || name.compare(name.size() - suffix, suffix, LOCK) != 0) continue;
+    const std::string field = name.substr(0, name.size() - suffix);
+    std::string stem;
     long step = 0;
-    const bool lock = name.size() > 5 && name.compare(name.size() - 5, 5, LOCK) == 0;
-    if (!lock || !series_step(name.substr(0, name.size() - 5), other_stem, step)) continue;
-    const bool ours = other_stem == stem && step > series.first && step <= series.last &&
-                      step % series.every == 0;
-    if (ours && name.substr(0, name.size() - 5) == series_path(path, static_cast<int>(step)) &&
-        held_by_another(name, FIELD_BYTE)) {
-      problem = "another run is saving " + quoted_path(name.substr(0, name.size() - 5)) +
+    const bool ours = series_step(field, stem, step) && step > series.first &&
+                      step <= series.last && step % series.every == 0 &&
+                      field == series_path(path, static_cast<int>(step));
+    if (ours && held_by_another(name, FIELD_BYTE)) {
+      problem = "another run is saving " + quoted_path(field) +
                 ", a field of this run's series (it holds " + quoted_path(name) + ")";
       break;
     }

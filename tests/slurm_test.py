@@ -229,7 +229,11 @@ def start_slurm(folder, munge, daemons):
     conf.write_text(SLURM_CONF.format(host=socket.gethostname().split(".")[0], munge=munge,
                                       folder=folder, controller_port=free_port(),
                                       node_port=free_port()))
-    environment = {**os.environ, "SLURM_CONF": str(conf), "HEAT2D_STUDY": STUDY}
+    # The jobs' Open MPI folders are made in the test's own folder: a job cancelled past Slurm's
+    # KillWait is killed before its script can remove its folder.
+    (folder / "scratch").mkdir()
+    environment = {**os.environ, "SLURM_CONF": str(conf), "HEAT2D_STUDY": STUDY,
+                   "HEAT2D_MPI_SCRATCH": str(folder / "scratch")}
     for daemon in (["slurmctld", "-D", "-i"], ["slurmd", "-D"]):
         daemons.append(subprocess.Popen([*daemon, "-f", conf], env=environment,
                                         preexec_fn=child_of_this_test(), stderr=subprocess.DEVNULL))
