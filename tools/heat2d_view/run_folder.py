@@ -84,8 +84,8 @@ def parse_block(path, size_limit=None, value_range=None, widest=WIDEST_VALUE):
             while line := file.readline(line_limit + 1):
                 number = len(columns) + 1
                 if len(line) > line_limit:
-                    raise RunError(f"{quoted(path)}: line {number} is longer than {line_limit} "
-                                   f"bytes")
+                    raise RunError(f"{quoted(path)}: line {number} is longer than "
+                                   f"{line_limit} bytes")
                 if not LINE.fullmatch(line):
                     raise bad_line(path, number, line)
                 values = np.array(line[:-2].split(b"\t"), dtype=np.float64)
@@ -197,8 +197,8 @@ class RunFolder:
                 rows, limit = self._strip(label, rank)
                 if path.stat().st_size > limit:
                     raise RunError(f"{quoted(path)}: {path.stat().st_size} bytes, more than a "
-                                   f"strip of "
-                                   f"{rows} x {self.shape[1]} values can hold ({limit} at most)")
+                                   f"strip of {rows} x {self.shape[1]} values can hold ({limit} "
+                                   "at most)")
         for rank, block in enumerate(blocks):
             check_values(self.path(rank, first), block, self._range)
 
@@ -229,9 +229,8 @@ class RunFolder:
         if not counts:
             runs = "; ".join(map(str, self.record.runs))
             raise RunError(f"{quoted(self.path(min(label_ranks), label))}: label {label} is "
-                           f"written by "
-                           f"none of the runs {self.record.path} lists ({runs}): left by another "
-                           "run?")
+                           f"written by none of the runs {quoted(self.record.path)} lists "
+                           f"({runs}): left by another run?")
         for count in counts if len(counts) > 1 else []:
             if all(rank in label_ranks and first_line_width(self.path(rank, label)) ==
                    strip_rows(self.shape[0], rank, count) for rank in range(count)):

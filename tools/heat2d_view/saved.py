@@ -158,9 +158,8 @@ def _layout(path, file):
                        "heat2d-study takes")
     if min(shape) < 3:
         raise RunError(f"{quoted(path)} holds a {shape[0]} x {shape[1]} field: a field has at "
-                       f"least "
-                       "3 x 3 values (held first and last rows with a row between them, insulated "
-                       "side columns with a column between them)")
+                       "least 3 x 3 values (held first and last rows with a row between them, "
+                       "insulated side columns with a column between them)")
     size, needed = os.fstat(file.fileno()).st_size, length + 8 * shape[0] * shape[1]
     if size != needed:
         raise RunError(f"{quoted(path)} is "
