@@ -277,10 +277,9 @@ def local_job(options):
 
 @contextlib.contextmanager
 def job_files(environment, local):
-    """The environment of one run. On this host, Open MPI's shared-memory segments (in /dev/shm)
-    and session folder go to a folder of the run's own, removed when the run is over however it
-    ended: a run killed outright leaves them behind. HEAT2D_MPI_SCRATCH says where (default
-    /dev/shm)."""
+    """The environment of one run. On this host, Open MPI's shared-memory segments (4 MiB each, in
+    /dev/shm) go to a folder of the run's own, removed when the run is over however it ended: a
+    run killed outright leaves them behind. HEAT2D_MPI_SCRATCH says where (default /dev/shm)."""
     if not local:
         yield environment
         return
@@ -288,8 +287,7 @@ def job_files(environment, local):
                                                        else None)
     folder = tempfile.mkdtemp(prefix="heat2d-mpi-", dir=scratch)
     try:
-        yield {**environment, "OMPI_MCA_btl_vader_backing_directory": folder,
-               "OMPI_MCA_orte_tmpdir_base": folder}
+        yield {**environment, "OMPI_MCA_btl_vader_backing_directory": folder}
     finally:
         shutil.rmtree(folder, ignore_errors=True)
 

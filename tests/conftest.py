@@ -19,13 +19,12 @@ RUN_TIMEOUT = 300
 @contextlib.contextmanager
 def mpi_job(env=None):
     """The environment of one Open MPI job whose shared-memory segments (vader_segment.*, 4 MiB
-    each) and session folder go to a folder of its own, removed once the job is over however it
-    ended: a job killed outright leaves them behind in /dev/shm and /tmp."""
+    each) go to a folder of its own, removed once the job is over however it ended: a job killed
+    outright leaves them behind in /dev/shm."""
     folder = tempfile.mkdtemp(prefix="heat2d-mpi-",
                               dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
     try:
-        yield {**os.environ, **(env or {}), "OMPI_MCA_btl_vader_backing_directory": folder,
-               "OMPI_MCA_orte_tmpdir_base": folder}
+        yield {**os.environ, **(env or {}), "OMPI_MCA_btl_vader_backing_directory": folder}
     finally:
         shutil.rmtree(folder, ignore_errors=True)
 

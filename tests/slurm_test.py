@@ -5,6 +5,7 @@ import ctypes
 import json
 import os
 import pwd
+import random
 import shutil
 import signal
 import socket
@@ -178,7 +179,11 @@ def child_of_this_test(user=None):
     return set_up
 
 
+# Job ids start somewhere new in every cluster of the test's: a step cancelled mid-launch leaves
+# Slurm's PMIx folder /tmp/spmix_appdir_UID_JOB.STEP behind, and a later cluster's job of the same
+# id could not launch its step.
 SLURM_CONF = """ClusterName=heat2dtest
+FirstJobId={first_job}
 SlurmctldHost={host}(127.0.0.1)
 SlurmctldPort={controller_port}
 SlurmdPort={node_port}
@@ -228,7 +233,8 @@ def start_slurm(folder, munge, daemons):
     conf = folder / "slurm.conf"
     conf.write_text(SLURM_CONF.format(host=socket.gethostname().split(".")[0], munge=munge,
                                       folder=folder, controller_port=free_port(),
-                                      node_port=free_port()))
+                                      node_port=free_port(),
+                                      first_job=random.randrange(10**5, 10**7)))
     # The jobs' Open MPI folders are made in the test's own folder: a job cancelled past Slurm's
     # KillWait is killed before its script can remove its folder.
     (folder / "scratch").mkdir()
