@@ -1,8 +1,7 @@
 // What the CRC-32 in a saved field's record costs: heat2d-study's save of an N x N field by all
-// processes (strips), which adds the checksum up from the blocks before it writes them, against
-// that checksum alone over the same blocks. The two alternate, each first in every other round;
-// prints the medians and the save without its checksum (their difference: the checksum is a pass of
-// its own, before the write).
+// processes (strips), which adds the checksum up from its rows as it writes them, against that
+// checksum alone over the same blocks. The two alternate, each first in every other round; prints
+// the medians, their difference and the checksum's share of the save.
 //
 // Usage: mpiexec -n P checksum_cost N ROUNDS FOLDER
 #include <mpi.h>

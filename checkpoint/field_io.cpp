@@ -1,74 +1,86 @@
-// A block of the field moved between memory and its place in a shared file, with MPI-IO.
+// A block of the field moved between memory and its place in a file that every process opens, with
+// positioned reads and writes.
+//
+// Plain positioned I/O rather than MPI-IO: Open MPI 4.1's MPI-IO opens a shared file pointer with
+// every file, whatever the hints and the mode (a named semaphore in /dev/shm, files in its session
+// folder and beside the file), which a process killed at the wrong moment leaves behind, and its
+// collective writes copy every byte once more on the way. Explicit offsets need neither.
 #include "checkpoint/field_io.hpp"
 
+#include <sys/uio.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <vector>
 
 namespace {
 
-// Rows at most this many bytes per collective call: MPI counts are int, and a large block's
-// datatype would otherwise exceed them.
-constexpr double BATCH_BYTES = 1 << 30;
+// Rows a call moves at most: few enough that their checksum finds them still in the L2 cache.
+constexpr std::size_t BATCH_BYTES = 512 * 1024;
 
-// Rows [first, first + count) of the block: in the file `count` runs of `cols` doubles, NY apart;
-// in memory wherever each row was allocated.
-int transfer_rows(MPI_File file, const MPI_Offset& offset, double** T, const Block& block,
-                  int first, int count, const int& NY, bool writing) {
-  const int cols = block.cols;
-  MPI_Datatype in_file;
-  MPI_Type_vector(count, cols, NY, MPI_DOUBLE, &in_file);
-  MPI_Type_commit(&in_file);
-  std::vector<MPI_Aint> where(count);
-  for (int i = 0; i < count; ++i) MPI_Get_address(T[first + i], &where[i]);
-  MPI_Datatype in_memory;
-  MPI_Type_create_hindexed_block(count, cols, where.data(), MPI_DOUBLE, &in_memory);
-  MPI_Type_commit(&in_memory);
-
-  const MPI_Offset start =
-      offset + (static_cast<MPI_Offset>(block.first_row + first) * NY + block.first_col) *
-                   static_cast<MPI_Offset>(sizeof(double));
-  char native[] = "native";
-  int code = MPI_File_set_view(file, start, MPI_DOUBLE, in_file, native, MPI_INFO_NULL);
-  MPI_Status status;
-  const int instances = count > 0 ? 1 : 0;
-  const int moved = writing ? MPI_File_write_all(file, MPI_BOTTOM, instances, in_memory, &status)
-                            : MPI_File_read_all(file, MPI_BOTTOM, instances, in_memory, &status);
-  if (code == MPI_SUCCESS) code = moved;
-  MPI_Type_free(&in_memory);
-  MPI_Type_free(&in_file);
-  // A full disk, or the end of a short file, may give fewer values rather than an error.
-  MPI_Count values = 0;
-  if (code == MPI_SUCCESS) code = MPI_Get_elements_x(&status, MPI_DOUBLE, &values);
-  if (code == MPI_SUCCESS && values != static_cast<MPI_Count>(count) * cols) code = SHORT_TRANSFER;
-  return code;
+// The whole of `parts` moved at `offset`, however many calls it takes.
+int transfer(int fd, std::vector<iovec>& parts, off_t offset, bool writing) {
+  std::size_t first = 0;
+  while (first < parts.size()) {
+    const int count = static_cast<int>(std::min<std::size_t>(parts.size() - first, IOV_MAX));
+    const ssize_t moved = writing ? ::pwritev(fd, &parts[first], count, offset)
+                                  : ::preadv(fd, &parts[first], count, offset);
+    if (moved < 0 && errno == EINTR) continue;
+    if (moved < 0) return errno;
+    if (moved == 0) return writing ? EIO : SHORT_TRANSFER;
+    offset += moved;
+    for (std::size_t left = static_cast<std::size_t>(moved); left > 0;) {
+      const std::size_t taken = std::min(left, parts[first].iov_len);
+      parts[first].iov_base = static_cast<char*>(parts[first].iov_base) + taken;
+      parts[first].iov_len -= taken;
+      left -= taken;
+      if (parts[first].iov_len == 0) ++first;
+    }
+  }
+  return 0;
 }
 
-// Every process makes the same number of collective calls; one with fewer rows moves nothing in
-// the last ones.
-int transfer_block(MPI_Comm comm, MPI_File file, const MPI_Offset& offset, double** T,
-                   const Block& block, const int& NY, bool writing) {
-  const int rows = block.rows;
-  const int batch = std::max(1, static_cast<int>(BATCH_BYTES / (block.cols * sizeof(double))));
-  int batches = (rows + batch - 1) / batch;
-  MPI_Allreduce(MPI_IN_PLACE, &batches, 1, MPI_INT, MPI_MAX, comm);
-  int code = MPI_SUCCESS;
-  for (int b = 0; b < batches; ++b) {
-    const int first = std::min(rows, b * batch);
-    const int count = std::min(rows - first, batch);
-    const int moved = transfer_rows(file, offset, T, block, first, count, NY, writing);
-    if (code == MPI_SUCCESS) code = moved;
+int transfer_block(int fd, std::size_t offset, double** T, const Block& block, const int& NY,
+                   BlockChecksum& sum, bool writing) {
+  const std::size_t row_bytes = static_cast<std::size_t>(block.cols) * sizeof(double);
+  // Rows as wide as the field lie one after another in the file; a narrower block's do not.
+  const std::size_t per_call =
+      block.cols == NY ? std::max<std::size_t>(1, BATCH_BYTES / row_bytes) : 1;
+  std::vector<iovec> parts;
+  for (int first = 0; first < block.rows; first += static_cast<int>(per_call)) {
+    const int end = std::min(block.rows, first + static_cast<int>(per_call));
+    parts.clear();
+    for (int i = first; i < end; ++i) parts.push_back({T[i], row_bytes});
+    if (writing) {
+      for (int i = first; i < end; ++i) sum.add_row(T[i]);
+    }
+    const off_t at = static_cast<off_t>(
+        offset + (static_cast<std::size_t>(block.first_row + first) * NY + block.first_col) *
+                     sizeof(double));
+    const int error = transfer(fd, parts, at, writing);
+    if (error != 0) return error;
+    if (!writing) {
+      for (int i = first; i < end; ++i) sum.add_row(T[i]);
+    }
   }
-  return code;
+  return 0;
 }
 
 }  // namespace
 
-int write_block(MPI_Comm comm, MPI_File file, const MPI_Offset& offset, double** T,
-                const Block& block, const int& NUMBER_OF_NODES_Y) {
-  return transfer_block(comm, file, offset, T, block, NUMBER_OF_NODES_Y, true);
+int write_block(int fd, std::size_t offset, double** T, const Block& block,
+                const int& NUMBER_OF_NODES_Y, BlockChecksum& sum) {
+  return transfer_block(fd, offset, T, block, NUMBER_OF_NODES_Y, sum, true);
 }
 
-int read_block(MPI_Comm comm, MPI_File file, const MPI_Offset& offset, double** T,
-               const Block& block, const int& NUMBER_OF_NODES_Y) {
-  return transfer_block(comm, file, offset, T, block, NUMBER_OF_NODES_Y, false);
+int read_block(int fd, std::size_t offset, double** T, const Block& block,
+               const int& NUMBER_OF_NODES_Y, BlockChecksum& sum) {
+  return transfer_block(fd, offset, T, block, NUMBER_OF_NODES_Y, sum, false);
+}
+
+int write_at(int fd, const std::string& bytes, std::size_t offset) {
+  std::vector<iovec> parts{{const_cast<char*>(bytes.data()), bytes.size()}};
+  return transfer(fd, parts, static_cast<off_t>(offset), true);
 }

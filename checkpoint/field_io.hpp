@@ -1,18 +1,25 @@
-// A block of the field moved between memory and its place in a shared file, with MPI-IO.
+// A block of the field moved between memory and its place in a file that every process opens, with
+// positioned reads and writes.
 #pragma once
 
-#include <mpi.h>
+#include <cstddef>
+#include <string>
 
+#include "checkpoint/field_checksum.hpp"
 #include "common/block.hpp"
 
-// Not an MPI error code: the call returned, but moved fewer values than asked.
+// Not an errno value: the file ended before the block did.
 constexpr int SHORT_TRANSFER = -1;
 
-// Collective over `comm`, the communicator the file was opened on. The file holds the NX x NY field
-// row by row after `offset` bytes; each process moves its block's cells (block.rows rows of T,
-// each row of block.cols doubles) to or from their place, so the file's bytes do not depend on
-// how the grid is split. Returns MPI_SUCCESS, an MPI error code, or SHORT_TRANSFER.
-int write_block(MPI_Comm comm, MPI_File file, const MPI_Offset& offset, double** T,
-                const Block& block, const int& NUMBER_OF_NODES_Y);
-int read_block(MPI_Comm comm, MPI_File file, const MPI_Offset& offset, double** T,
-               const Block& block, const int& NUMBER_OF_NODES_Y);
+// The file `fd` holds the NX x NY field row by row after `offset` bytes; each process moves its
+// block's cells (block.rows rows of T, each row of block.cols doubles) to or from their
+// place, so the file's bytes do not depend on how the grid is split, and adds every row to `sum`
+// while it is in the cache. Rows that lie one after another in the file go in one call. Returns
+// 0, an errno value, or SHORT_TRANSFER.
+int write_block(int fd, std::size_t offset, double** T, const Block& block,
+                const int& NUMBER_OF_NODES_Y, BlockChecksum& sum);
+int read_block(int fd, std::size_t offset, double** T, const Block& block,
+               const int& NUMBER_OF_NODES_Y, BlockChecksum& sum);
+
+// `bytes` written at `offset` of `fd`, however many calls it takes. Returns 0 or an errno value.
+int write_at(int fd, const std::string& bytes, std::size_t offset);

@@ -4,8 +4,9 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 
-#include "common/json_line.hpp"
+#include "checkpoint/quoted_path.hpp"
 
 namespace {
 
@@ -41,6 +42,23 @@ std::string series_path(const std::string& path, int steps_done) {
   return stem + "." + std::to_string(steps_done) + extension;
 }
 
+bool series_step(const std::string& path, std::string& stem, long& step) {
+  const std::string extension = ".npy";
+  if (path.size() <= extension.size() ||
+      path.compare(path.size() - extension.size(), extension.size(), extension) != 0) {
+    return false;
+  }
+  const std::string rest = path.substr(0, path.size() - extension.size());
+  const std::size_t dot = rest.rfind('.');
+  if (dot == std::string::npos || dot == 0 || rest[dot - 1] == '/' || dot + 1 == rest.size() ||
+      rest.find_first_not_of("0123456789", dot + 1) != std::string::npos) {
+    return false;
+  }
+  stem = rest.substr(0, dot);
+  step = std::strtol(rest.c_str() + dot + 1, nullptr, 10);
+  return true;
+}
+
 std::string name_room_problem(const std::string& option, const std::string& given,
                               const std::string& field, std::size_t room) {
   const std::size_t name_max = static_cast<std::size_t>(limit(field, _PC_NAME_MAX, NAME_MAX));
@@ -54,9 +72,10 @@ std::string name_room_problem(const std::string& option, const std::string& give
   const std::size_t extra = field.size() - given.size();  // a series' ".S"
   const std::string with =
       field == given ? "it" : "with the series' step (" + field.substr(common) + ") it";
-  const std::string more = " bytes, and the names heat2d-study and MPI-IO build from it " +
-                           std::to_string(room) + " more, beyond the ";
-  const std::string start = option + " " + printable(given, 60) + ": the ";
+  const std::string more = room == 0 ? " bytes, beyond the "
+                                     : " bytes, and the names heat2d-study builds from it " +
+                                           std::to_string(room) + " more, beyond the ";
+  const std::string start = option + " " + quoted_path(given, 60) + ": the ";
   if (name_length(field) + room > name_max) {
     return start + "name is too long: " + with + " takes " + std::to_string(name_length(field)) +
            more + std::to_string(name_max) +

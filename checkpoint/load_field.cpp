@@ -14,6 +14,7 @@
 #include "checkpoint/field_checksum.hpp"
 #include "checkpoint/field_io.hpp"
 #include "checkpoint/npy_header.hpp"
+#include "checkpoint/quoted_path.hpp"
 #include "checkpoint/save_field.hpp"
 #include "common/agreement.hpp"
 
@@ -62,50 +63,64 @@ std::string record_file_text(const std::string& name, std::string& text) {
     if (got != static_cast<ssize_t>(text.size())) problem = "cannot be read in full";
   }
   if (fd >= 0) ::close(fd);
-  return problem.empty() ? "" : "the record " + name + " " + problem;
+  return problem.empty() ? "" : "the record " + quoted_path(name) + " " + problem;
 }
 
-// Rank 0's verdict on the bytes read against the record's CRC-32; "" elsewhere.
-std::string checksum_problem(const std::string& path, const FieldFile& file, double** T,
-                             const Block& block, MPI_Comm comm) {
+// Rank 0's verdict on the bytes read, whose checksum is `sum`, against the record's CRC-32; ""
+// elsewhere.
+std::string checksum_problem(const std::string& path, const FieldFile& file,
+                             const BlockChecksum& sum, MPI_Comm comm) {
   int rank = 0;
   MPI_Comm_rank(comm, &rank);
   int error = 0;
   const std::string header = rank == 0 ? read_start(path, file.data_offset, error) : "";
-  const std::uint32_t crc32 = field_crc32(header, T, block, file.rows, file.cols, comm);
+  const std::uint32_t crc32 = sum.file_crc32(header, comm);
   if (rank != 0 || crc32 == file.crc32) return "";
-  return path + " is not the field its record " + record_path(path) +
+  return quoted_path(path) + " is not the field its record " + quoted_path(record_path(path)) +
          " describes: the file's CRC-32 is " + std::to_string(crc32) + ", the record's " +
          std::to_string(file.crc32) +
          " (a save cut short between the two renames, or another run's field or record)";
+}
+
+// Every process reads its block, adding up the checksum as it goes. Returns 0, an errno value or
+// SHORT_TRANSFER.
+int read_field(const std::string& path, const FieldFile& file, double** T, const Block& block,
+               BlockChecksum& sum) {
+  // Non-blocking: a FIFO put in the file's place after rank 0 looked at it must not hang the run.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno;
+  const int error = read_block(fd, file.data_offset, T, block, file.cols, sum);
+  ::close(fd);
+  return error;
 }
 
 }  // namespace
 
 std::string inspect_field_file(const std::string& path, FieldFile& file) {
   struct stat info;
-  if (::stat(path.c_str(), &info) != 0) return path + ": " + in_words(errno);
-  if (S_ISDIR(info.st_mode)) return path + " is a folder, not a .npy file";
+  if (::stat(path.c_str(), &info) != 0) return quoted_path(path) + ": " + in_words(errno);
+  if (S_ISDIR(info.st_mode)) return quoted_path(path) + " is a folder, not a .npy file";
   if (!S_ISREG(info.st_mode))
-    return path + " is " + file_kind(info.st_mode) + ", not a regular file";
+    return quoted_path(path) + " is " + file_kind(info.st_mode) + ", not a regular file";
   int error = 0;
   const std::string start = read_start(path, 12, error);
-  if (error != 0) return path + ": " + in_words(error);
+  if (error != 0) return quoted_path(path) + ": " + in_words(error);
   const std::size_t length = npy_header_length(start);
-  if (length == 0) return path + " is not a NumPy .npy file";
-  if (length > LONGEST_HEADER) return path + " has a .npy header too long to be a field's";
+  if (length == 0) return quoted_path(path) + " is not a NumPy .npy file";
+  if (length > LONGEST_HEADER)
+    return quoted_path(path) + " has a .npy header too long to be a field's";
   NpyLayout layout;
   std::string problem = parse_npy_header(read_start(path, length, error), layout);
   if (problem.empty()) problem = check_field_layout(layout);
-  if (!problem.empty()) return path + ": " + problem;
+  if (!problem.empty()) return quoted_path(path) + ": " + problem;
   if (layout.shape[0] > INT_MAX || layout.shape[1] > INT_MAX) {
-    return path + " holds a " + shape_text(layout.shape[0], layout.shape[1]) +
+    return quoted_path(path) + " holds a " + shape_text(layout.shape[0], layout.shape[1]) +
            " field, larger than heat2d-study takes";
   }
   // The first and last rows are held and the side columns copy their neighbours: a field of
   // fewer than three of either never changes, and heat2d-study never writes one.
   if (layout.shape[0] < 3 || layout.shape[1] < 3) {
-    return path + " holds a " + shape_text(layout.shape[0], layout.shape[1]) +
+    return quoted_path(path) + " holds a " + shape_text(layout.shape[0], layout.shape[1]) +
            " field: a field has at least 3 x 3 values (held first and last rows with a row "
            "between them, insulated side columns with a column between them)";
   }
@@ -114,8 +129,8 @@ std::string inspect_field_file(const std::string& path, FieldFile& file) {
   if (size != needed) {
     std::ostringstream text;
     text.precision(15);
-    text << path << (size < needed ? " is cut short: " : " is longer than its field: ") << size
-         << " bytes, where a " << shape_text(layout.shape[0], layout.shape[1])
+    text << quoted_path(path) << (size < needed ? " is cut short: " : " is longer than its field: ")
+         << size << " bytes, where a " << shape_text(layout.shape[0], layout.shape[1])
          << " float64 field takes " << needed;
     return text.str();
   }
@@ -131,30 +146,28 @@ std::string read_record(const std::string& path, const FieldFile& file, FieldRec
   std::string problem = record_file_text(name, text);
   if (!problem.empty()) return problem;
   problem = parse_record(text, record);
-  if (!problem.empty()) return "the record " + name + " is damaged: " + problem;
+  if (!problem.empty()) return "the record " + quoted_path(name) + " is damaged: " + problem;
   if (record.rows != file.rows || record.cols != file.cols) {
-    return "the record " + name + " describes a " + shape_text(record.rows, record.cols) +
-           " field, but " + path + " holds " + shape_text(file.rows, file.cols);
+    return "the record " + quoted_path(name) + " describes a " +
+           shape_text(record.rows, record.cols) + " field, but " + quoted_path(path) + " holds " +
+           shape_text(file.rows, file.cols);
   }
   return "";
 }
 
 std::string load_field(const std::string& path, const FieldFile& file, double** T,
                        const Block& block, MPI_Comm comm) {
-  MPI_File handle;
-  int code =
-      MPI_File_open(comm, const_cast<char*>(path.c_str()), MPI_MODE_RDONLY, MPI_INFO_NULL, &handle);
-  std::string problem = first_problem(code == MPI_SUCCESS ? "" : path + " cannot be opened", comm);
-  if (!problem.empty()) {
-    if (code == MPI_SUCCESS) MPI_File_close(&handle);
-    return problem;
-  }
-  code = read_block(comm, handle, file.data_offset, T, block, file.cols);
-  MPI_File_close(&handle);
-  problem = first_problem(code == MPI_SUCCESS ? "" : path + " could not be read in full", comm);
+  BlockChecksum sum(block, file.rows, file.cols);
+  const int error = read_field(path, file, T, block, sum);
+  std::string problem =
+      error == 0 ? ""
+      : error == SHORT_TRANSFER
+          ? quoted_path(path) + " could not be read in full: it is shorter than its header says"
+          : quoted_path(path) + " could not be read: " + in_words(error);
+  problem = first_problem(problem, comm);
   if (!problem.empty()) return problem;
   if (file.has_crc32) {
-    problem = first_problem(checksum_problem(path, file, T, block, comm), comm);
+    problem = first_problem(checksum_problem(path, file, sum, comm), comm);
     if (!problem.empty()) return problem;
   }
 
@@ -170,6 +183,6 @@ std::string load_field(const std::string& path, const FieldFile& file, double** 
   }
   MPI_Allreduce(MPI_IN_PLACE, &first, 1, MPI_LONG_LONG, MPI_MIN, comm);
   if (first == LLONG_MAX) return "";
-  return path + " holds a value that is not finite (NaN or infinity) at row " +
+  return quoted_path(path) + " holds a value that is not finite (NaN or infinity) at row " +
          std::to_string(first / file.cols) + ", column " + std::to_string(first % file.cols);
 }

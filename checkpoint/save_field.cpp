@@ -12,29 +12,13 @@
 #include <cstring>
 #include <vector>
 
-#include "checkpoint/field_checksum.hpp"
 #include "checkpoint/field_io.hpp"
 #include "checkpoint/field_names.hpp"
 #include "checkpoint/npy_header.hpp"
+#include "checkpoint/quoted_path.hpp"
 #include "common/agreement.hpp"
 
 namespace {
-
-// An MPI error code in words; the classes a file system gives are put as strerror would put them.
-std::string mpi_in_words(int code) {
-  if (code == SHORT_TRANSFER) return "fewer bytes written than asked (is the disk full?)";
-  int error_class = MPI_SUCCESS;
-  MPI_Error_class(code, &error_class);
-  if (error_class == MPI_ERR_NO_SPACE) return in_words(ENOSPC);
-  if (error_class == MPI_ERR_QUOTA) return in_words(EDQUOT);
-  if (error_class == MPI_ERR_ACCESS) return in_words(EACCES);
-  if (error_class == MPI_ERR_READ_ONLY) return in_words(EROFS);
-  if (error_class == MPI_ERR_NO_SUCH_FILE) return in_words(ENOENT);
-  char text[MPI_MAX_ERROR_STRING];
-  int length = 0;
-  MPI_Error_string(code, text, &length);
-  return std::string(text, length);
-}
 
 // "" when `path` is absent or a regular file; else why a rename must not replace it, said of
 // `subject` ("it", or "its record PATH").
@@ -53,7 +37,7 @@ std::string not_replaceable(const std::string& path, const std::string& subject)
 std::string not_replaceable(const std::string& path) {
   std::string problem = not_replaceable(path, "it");
   const std::string record = record_path(path);
-  if (problem.empty()) problem = not_replaceable(record, "its record " + record);
+  if (problem.empty()) problem = not_replaceable(record, "its record " + quoted_path(record));
   return problem;
 }
 
@@ -122,32 +106,22 @@ std::string end_save(const std::string& path, const std::string& temporary,
   return std::rename(temporary.c_str(), path.c_str()) == 0 ? "" : in_words(errno);
 }
 
-// Every process writes its block, rank 0 the header too.
+// Every process writes its rows into the file rank 0 reserved, and rank 0 the header, adding up
+// the file's CRC-32 as they go, into `record`. Returns "" or why not, the same on every process.
 std::string write_data(const std::string& temporary, double** T, const Block& block,
-                       const FieldRecord& record, MPI_Comm comm, int rank) {
-  MPI_File file;
-  char* name = const_cast<char*>(temporary.c_str());
-  int code = MPI_File_open(comm, name, MPI_MODE_WRONLY, MPI_INFO_NULL, &file);
-  // The calls below are collective: either every process goes on to them, or none does.
-  std::string problem = first_problem(code == MPI_SUCCESS ? "" : mpi_in_words(code), comm);
-  if (!problem.empty()) {
-    if (code == MPI_SUCCESS) MPI_File_close(&file);
-    return problem;
-  }
+                       FieldRecord& record, MPI_Comm comm, int rank) {
   const std::string header = npy_header(record.rows, record.cols);
-  if (rank == 0) {
-    MPI_Status status;
-    code = MPI_File_write_at(file, 0, header.data(), static_cast<int>(header.size()), MPI_CHAR,
-                             &status);
-    int written = 0;
-    if (code == MPI_SUCCESS) MPI_Get_count(&status, MPI_CHAR, &written);
-    if (code == MPI_SUCCESS && written != static_cast<int>(header.size())) code = SHORT_TRANSFER;
-  }
-  const int blocks = write_block(comm, file, header.size(), T, block, record.cols);
-  if (code == MPI_SUCCESS) code = blocks;
-  const int closed = MPI_File_close(&file);
-  if (code == MPI_SUCCESS) code = closed;
-  return first_problem(code == MPI_SUCCESS ? "" : mpi_in_words(code), comm);
+  BlockChecksum sum(block, record.rows, record.cols);
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CLOEXEC);
+  int error = fd < 0 ? errno : 0;
+  if (error == 0 && rank == 0) error = write_at(fd, header, 0);
+  if (error == 0) error = write_block(fd, header.size(), T, block, record.cols, sum);
+  // A file system that writes back later (NFS) reports what went wrong when the file is closed.
+  if (fd >= 0 && ::close(fd) != 0 && error == 0) error = errno;
+  // Collective: every process takes part, whatever happened to its writes.
+  record.crc32 = sum.file_crc32(header, comm);
+  record.has_crc32 = true;
+  return first_problem(error == 0 ? "" : in_words(error), comm);
 }
 
 }  // namespace
@@ -167,24 +141,24 @@ std::string file_kind(unsigned mode) {
                           : "a device";
 }
 
-std::string check_save_path(const std::string& path, int series_steps, MPI_Comm comm,
+std::string check_save_path(const std::string& path, const SeriesSteps& series, MPI_Comm comm,
                             SaveLock& lock) {
   int rank = 0;
   MPI_Comm_rank(comm, &rank);
   std::string problem;
   if (rank == 0) {
-    const std::string longest = series_steps > 0 ? series_path(path, series_steps) : path;
+    const std::string longest = series.every > 0 ? series_path(path, series.last) : path;
     problem = name_room_problem("--save", path, longest, SAVE_ROOM);
     if (!problem.empty()) return first_problem(problem, comm);
     std::string warning;
-    problem = lock.take(path, warning);
+    problem = lock.take(path, series, warning);
     if (!warning.empty()) std::fprintf(stderr, "heat2d-study: warning: %s\n", warning.c_str());
     if (problem.empty()) problem = not_replaceable(path);
     int error = 0;
     const std::string trial = problem.empty() ? reserve(path, 0.0, error) : "";
     if (error != 0) problem = in_words(error);
     if (!trial.empty()) ::unlink(trial.c_str());
-    if (!problem.empty()) problem = "cannot write " + path + ": " + problem;
+    if (!problem.empty()) problem = "cannot write " + quoted_path(path) + ": " + problem;
     // Let go before the others learn of the refusal: once one of them exits non-zero, the
     // launcher may end this process before it gets to its destructors.
     if (!problem.empty()) lock.release();
@@ -198,8 +172,6 @@ std::string save_field(const std::string& path, double** T, const Block& block,
   MPI_Comm_rank(comm, &rank);
   const std::string header = npy_header(field.rows, field.cols);
   FieldRecord record = field;
-  record.crc32 = field_crc32(header, T, block, record.rows, record.cols, comm);
-  record.has_crc32 = true;
   const double bytes = header.size() + static_cast<double>(record.rows) * record.cols * 8;
   std::string temporary;
   std::string problem = first_problem(rank == 0 ? begin_save(path, bytes, temporary) : "", comm);
@@ -213,5 +185,5 @@ std::string save_field(const std::string& path, double** T, const Block& block,
       problem = first_problem(rank == 0 ? end_save(path, temporary, record) : "", comm);
     if (!problem.empty() && rank == 0) ::unlink(temporary.c_str());
   }
-  return problem.empty() ? "" : path + " not written: " + problem;
+  return problem.empty() ? "" : quoted_path(path) + " not written: " + problem;
 }

@@ -3,13 +3,16 @@
 fixed block per process (weak scaling), over every combination of the options varied, and appends
 each run's --json line to a file. A sweep run again skips the runs the file already holds."""
 import argparse
+import contextlib
 import itertools
 import json
 import os
 import shlex
+import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 from pathlib import Path
 
 ME = "scaling.py"
@@ -34,8 +37,11 @@ Examples (on this host; see also scripts/slurm/sweep.sbatch):
       --rows 4096 --cols 4096 --steps 50 --dt 1e-9
   scripts/scaling.py weak weak.jsonl -p 1,2,4 --per-process 2048x2048 -- --steps 50 --dt 1e-9
 
-Exit status: 0 when every run is in OUTPUT, 1 when some failed, 2 for bad options or an OUTPUT
-that is not a file of JSON lines, 128 + N when stopped by signal N."""
+Before any run, the options, OUTPUT, the launcher and the program are checked, and every
+combination of options is given to heat2d-study with --help, which reads them all first.
+
+Exit status: 0 when every run is in OUTPUT, 1 when some failed, 2 for bad options (one line,
+before any run) or an OUTPUT that is not a file of JSON lines, 128 + N when stopped by signal N."""
 # Open MPI as scripts/mpi_env.sh sets it up: as root, and more processes than cores.
 MPI_ENVIRONMENT = {"OMPI_ALLOW_RUN_AS_ROOT": "1", "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM": "1",
                    "OMPI_MCA_rmaps_base_oversubscribe": "1"}
@@ -59,6 +65,8 @@ def process_counts(text):
         first, _, last = part.partition("-")
         if not (first.isdigit() and (last or first).isdigit()) or int(first) < 1:
             raise Refusal(f"-p '{text}' is not a list of process counts like 1,2,4 or 1-4")
+        if int(last or first) < int(first):
+            raise Refusal(f"-p '{text}' counts down: a range goes up, like 1-4")
         counts += range(int(first), int(last or first) + 1)
     return counts
 
@@ -78,13 +86,19 @@ def varied(text):
     return "--" + name.lstrip("-"), values.split(",")
 
 
+class Parser(argparse.ArgumentParser):
+    """argparse, with a bad option refused in one line like every other refusal."""
+    def error(self, message):
+        raise Refusal(f"{message} (--help tells the options)")
+
+
 def parse(arguments):
     own, study = arguments, []
     if "--" in arguments:
         cut = arguments.index("--")
         own, study = arguments[:cut], arguments[cut + 1:]
-    parser = argparse.ArgumentParser(prog=ME, usage=USAGE, description=DESCRIPTION,
-                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = Parser(prog=ME, usage=USAGE, description=DESCRIPTION,
+                    formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("kind", choices=("strong", "weak"))
     parser.add_argument("output", type=Path)
     parser.add_argument("-p", "--processes", required=True, type=process_counts)
@@ -134,19 +148,74 @@ def weak_grid(args, count, block):
     return ["--rows", str(block[0] * count), "--cols", str(block[1])]
 
 
-def planned_runs(options):
-    """(args, processes, repeat) of every run, in order: each P with every combination."""
+def combinations(options):
+    """The options of every combination of the values varied, as every P gets them (but the grid
+    of a weak sweep)."""
     names = [name for name, _ in options.vary]
     base = options.study if "--every" in options.study or "--every" in names else \
         ["--every", "0", *options.study]
+    return [base + [part for pair in zip(names, values) for part in pair]
+            for values in itertools.product(*(values for _, values in options.vary))]
+
+
+def planned_runs(options):
+    """(args, processes, repeat) of every run, in order: each P with every combination."""
     runs = []
     for count in options.processes:
-        for values in itertools.product(*(values for _, values in options.vary)):
-            args = base + [part for pair in zip(names, values) for part in pair]
+        for args in combinations(options):
             if options.kind == "weak":
                 args = weak_grid(args, count, options.per_process) + args
             runs += [(args, count, repeat) for repeat in range(options.repeat)]
     return runs
+
+
+def check_output(output):
+    """OUTPUT is a regular file that can be appended to, or a new name in a folder that takes
+    files."""
+    if output.exists() or output.is_symlink():
+        if not output.is_file():
+            raise Refusal(f"{output} is not a regular file: give a file of JSON lines")
+        if not os.access(output, os.W_OK):
+            raise Refusal(f"{output} cannot be written (permission denied)")
+        return
+    folder = output.parent
+    if not folder.is_dir():
+        raise Refusal(f"{output}: no folder {folder}")
+    if not os.access(folder, os.W_OK | os.X_OK):
+        raise Refusal(f"{output}: the folder {folder} takes no new files (permission denied)")
+
+
+def check_launch(options):
+    """The launcher and the host file exist, and the program runs and is heat2d-study."""
+    launcher = shlex.split(options.launcher)
+    if not launcher or not shutil.which(launcher[0]):
+        raise Refusal(f"--launcher '{options.launcher}': no such command")
+    if options.hostfile and not os.access(options.hostfile, os.R_OK):
+        raise Refusal(f"--hostfile {options.hostfile} cannot be read")
+    if os.sep not in options.program and not shutil.which(options.program):
+        raise Refusal(f"no {options.program} on PATH: give --program, or set HEAT2D_STUDY")
+    if os.sep in options.program and not (os.path.isfile(options.program) and
+                                         os.access(options.program, os.X_OK)):
+        raise Refusal(f"--program {options.program} is not a program that can be run")
+
+
+def check_options(options, environment):
+    """heat2d-study reads every option before it acts on --help, so each combination of options
+    the sweep gives it is checked once, without a launcher: an unknown option or a bad value is
+    refused in heat2d-study's own words before any run."""
+    for args in combinations(options):
+        try:
+            result = subprocess.run([options.program, *args, "--help"], stdin=subprocess.DEVNULL,
+                                    capture_output=True, text=True, env=environment, timeout=60)
+        except (OSError, subprocess.TimeoutExpired) as error:
+            raise Refusal(f"--program {options.program} cannot be run ({error})") from None
+        words = (result.stderr.strip().splitlines() or ["no reason given"])[-1]
+        if result.returncode != 0:
+            words = words.removeprefix("heat2d-study: ")
+            raise Refusal(f"heat2d-study refuses the options {shlex.join(args)}: {words}")
+        if "--json" not in result.stdout:
+            raise Refusal(f"--program {options.program} is not heat2d-study (its --help does not "
+                          "offer --json)")
 
 
 def identity(kind, args, count, repeat):
@@ -200,6 +269,29 @@ def stop(number, _frame):
     raise Stopped(number)
 
 
+def local_job(options):
+    """Whether every process of a run is on this host: no host file, and no Slurm allocation of
+    several nodes."""
+    return not options.hostfile and os.environ.get("SLURM_JOB_NUM_NODES", "1") == "1"
+
+
+@contextlib.contextmanager
+def job_files(environment, local):
+    """The environment of one run. On this host, Open MPI's shared-memory segments (4 MiB each, in
+    /dev/shm) go to a folder of the run's own, removed when the run is over however it ended: a
+    run killed outright leaves them behind. HEAT2D_MPI_SCRATCH says where (default /dev/shm)."""
+    if not local:
+        yield environment
+        return
+    scratch = os.environ.get("HEAT2D_MPI_SCRATCH") or ("/dev/shm" if os.path.isdir("/dev/shm")
+                                                       else None)
+    folder = tempfile.mkdtemp(prefix="heat2d-mpi-", dir=scratch)
+    try:
+        yield {**environment, "OMPI_MCA_btl_vader_backing_directory": folder}
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def run(argv, environment):
     """Runs one command in a session of its own, so that a stop signal is passed on to it once;
     returns its status and standard output."""
@@ -241,7 +333,13 @@ def append(output, record):
 
 def sweep(options):
     runs = planned_runs(options)
+    if not runs:
+        raise Refusal("no runs to make")
+    check_output(options.output)
     done = runs_done(options.output)
+    environment = {**MPI_ENVIRONMENT, **os.environ}
+    check_launch(options)
+    check_options(options, environment)
     to_go = [(args, count, repeat) for args, count, repeat in runs
              if identity(options.kind, args, count, repeat) not in done]
     if options.dry_run:
@@ -250,11 +348,11 @@ def sweep(options):
         return 0
     print(f"{ME}: {len(runs)} runs, {len(runs) - len(to_go)} already in {options.output}, "
           f"{len(to_go)} to go", file=sys.stderr)
-    environment = {**MPI_ENVIRONMENT, **os.environ}
     failed = 0
     for number, (args, count, repeat) in enumerate(to_go, start=1):
         argv = command(options, args, count)
-        status, stdout = run(argv, environment)
+        with job_files(environment, local_job(options)) as job:
+            status, stdout = run(argv, job)
         record = result_line(stdout, count) if status == 0 else None
         if record is None:
             failed += 1

@@ -6,7 +6,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 PACKAGES=(g++ cmake make pkg-config openmpi-bin libopenmpi-dev libgtest-dev valgrind util-linux
           time python3 python3-numpy python3-matplotlib python3-pil python3-pytest python3-tqdm
-          nlohmann-json3-dev zlib1g-dev)
+          nlohmann-json3-dev zlib1g-dev libisal-dev)
 
 source "$ROOT/scripts/packages.sh"
 install_missing "${PACKAGES[@]}"

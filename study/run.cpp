@@ -327,8 +327,8 @@ std::string prepare(Run& run) {
   problem = first_layer(run);
   const OutputOptions& out = run.options.output;
   if (problem.empty() && !out.save.empty()) {
-    const int series_steps = out.save_every > 0 ? run.options.problem.steps : 0;
-    problem = check_save_path(out.save, series_steps, run.place.files, run.writing.save_lock);
+    const SeriesSteps series{out.save_every, run.start.steps_done, run.options.problem.steps};
+    problem = check_save_path(out.save, series, run.place.files, run.writing.save_lock);
   }
   return problem;
 }

@@ -25,9 +25,7 @@ struct Placement {
   ProcessGrid processes;
   MPI_Comm cart = MPI_COMM_NULL;  // the processes as the process grid, ranks as in the world
   MPI_Comm row = MPI_COMM_NULL;   // the processes of this one's process row, in column order
-  // Files are read and written on a communicator without a topology: given the Cartesian one,
-  // Open MPI 4.1's MPI-IO groups its aggregators by the process grid, and on 8 processes here that
-  // lost one aggregator's share of the file in about 2 % of saves.
+  // The processes that save and read fields together: all of them.
   MPI_Comm files = MPI_COMM_WORLD;
   int process_row = 0;
   Block block;              // this process's, with its neighbours on `cart`

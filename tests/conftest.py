@@ -1,8 +1,10 @@
 """Helpers for the tests that launch the real program: runs in fresh folders, snapshot files."""
+import contextlib
 import os
 import shutil
 import stat
 import subprocess
+import tempfile
 
 import pytest
 
@@ -14,14 +16,27 @@ INITIAL = "rank-100_0.000000"
 RUN_TIMEOUT = 300
 
 
+@contextlib.contextmanager
+def mpi_job(env=None):
+    """The environment of one Open MPI job whose shared-memory segments (vader_segment.*, 4 MiB
+    each) go to a folder of its own, removed once the job is over however it ended: a job killed
+    outright leaves them behind in /dev/shm."""
+    folder = tempfile.mkdtemp(prefix="heat2d-mpi-",
+                              dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
+    try:
+        yield {**os.environ, **(env or {}), "OMPI_MCA_btl_vader_backing_directory": folder}
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def launch(n, folder, command=(), env=None, timeout=RUN_TIMEOUT):
     """Runs `command` (default: heat2d) with n processes in folder and returns the completed
     process."""
     folder.mkdir(parents=True, exist_ok=True)
-    return subprocess.run(
-        [MPIEXEC, "-n", str(n), *map(str, command or [os.path.abspath(HEAT2D)])],
-        cwd=folder, capture_output=True, text=True, timeout=timeout,
-        env={**os.environ, **(env or {})})
+    with mpi_job(env) as environment:
+        return subprocess.run(
+            [MPIEXEC, "-n", str(n), *map(str, command or [os.path.abspath(HEAT2D)])],
+            cwd=folder, capture_output=True, text=True, timeout=timeout, env=environment)
 
 
 def snapshot_name(rank, label):

@@ -5,6 +5,7 @@ import ctypes
 import json
 import os
 import pwd
+import random
 import shutil
 import signal
 import socket
@@ -14,9 +15,10 @@ import tempfile
 import time
 from pathlib import Path
 
+import numpy as np
 import pytest
 
-from conftest import launch
+from conftest import MPIEXEC, launch
 
 STUDY = os.path.abspath(os.environ.get("HEAT2D_STUDY", "build/heat2d-study"))
 SCRIPTS = Path(__file__).resolve().parent.parent / "scripts"
@@ -67,16 +69,21 @@ def test_an_interrupted_sweep_leaves_whole_lines_and_the_next_one_runs_the_rest(
     output = tmp_path / "runs.jsonl"
     arguments = ["strong", output, "-p", "1,2", "--repeat", 3, "--", "--rows", 256, "--cols", 256,
                  "--steps", 2000, "--dt", 1e-7]
+    scratch = tmp_path / "scratch"
+    scratch.mkdir()
     run = subprocess.Popen([sys.executable, SCRIPTS / "scaling.py", *map(str, arguments)],
                            cwd=tmp_path, stderr=subprocess.PIPE, text=True,
-                           env={**os.environ, "HEAT2D_STUDY": STUDY})
+                           env={**os.environ, "HEAT2D_STUDY": STUDY, "HEAT2D_MPI_SCRATCH": scratch})
     try:
         assert wait_for(lambda: output.exists() and output.read_text().count("\n") >= 1)
+        # The run's shared-memory segments are in a folder of its own, which goes with it.
+        assert wait_for(lambda: list(scratch.glob("heat2d-mpi-*/vader_segment.*")))
         run.send_signal(signal.SIGINT)
         assert run.wait(timeout=60) == 130, run.stderr.read()
     finally:
         if run.poll() is None:
             run.kill()
+    assert list(scratch.iterdir()) == []
     assert output.read_text().endswith("\n") and 1 <= len(json_lines(output)) < 6
     # A line cut short as the machine went down is removed; the runs done are not run again.
     with open(output, "a") as file:
@@ -93,6 +100,20 @@ BAD_SWEEPS = [
     (["strong", "s.jsonl", "-p", "2,0"], "scaling.py: -p '2,0' is not a list of process counts"),
     (["strong", "s.jsonl", "-p", "1", "--vary", "split"], "scaling.py: --vary 'split' is not"),
     (["strong", "other.jsonl", "-p", "1"], "scaling.py: other.jsonl: line 2 is not a run's JSON"),
+    (["strong", "s.jsonl", "-p", "3-1"], "scaling.py: -p '3-1' counts down"),
+    (["strong", "s.jsonl", "-p", "1", "--repeat", "x"], "scaling.py: argument --repeat: invalid"),
+    (["strong", "s.jsonl", "-p", "1", "--program", "/nonexistent"],
+     "scaling.py: --program /nonexistent is not a program that can be run"),
+    (["strong", "s.jsonl", "-p", "1", "--program", "/bin/true"],
+     "scaling.py: --program /bin/true is not heat2d-study"),
+    (["strong", "s.jsonl", "-p", "1", "--launcher", "no-such-launcher"],
+     "scaling.py: --launcher 'no-such-launcher': no such command"),
+    (["strong", "s.jsonl", "-p", "1,2", "--vary", "nosuchopt=1,2"],
+     "scaling.py: heat2d-study refuses the options --every 0 --nosuchopt 1: unknown option"),
+    (["strong", "s.jsonl", "-p", "1", "--", "--rows", "8", "--split", "rows"],
+     "scaling.py: heat2d-study refuses the options --every 0 --rows 8 --split rows: option --split"),
+    (["strong", ".", "-p", "1"], "scaling.py: . is not a regular file"),
+    (["strong", "no/s.jsonl", "-p", "1"], "scaling.py: no/s.jsonl: no folder no"),
 ]
 
 
@@ -103,6 +124,41 @@ def test_a_bad_sweep_is_refused_in_one_line_and_runs_nothing(tmp_path, arguments
     assert result.returncode == 2 and result.stderr.count("\n") == 1, result.stderr
     assert result.stderr.startswith(message)
     assert sorted(path.name for path in tmp_path.iterdir()) == ["other.jsonl"]
+
+
+def chain_job(folder, *arguments):
+    """One job of a chain run as its batch script, on this host, without Slurm."""
+    return subprocess.run(["bash", SCRIPTS / "slurm" / "chain.sbatch", *map(str, arguments)],
+                          cwd=folder, capture_output=True, text=True, timeout=TIMEOUT,
+                          env={**os.environ, "HEAT2D_STUDY": STUDY,
+                               "HEAT2D_LAUNCHER": f"{MPIEXEC} -n 2"})
+
+
+# Where --initial and --steps stand, and in which form: the job that goes on from a saved field
+# drops --initial however it was given and finds --steps however it was given.
+CHAIN_OPTIONS = [
+    ["--initial", "s.npy", "--dt", 1e-5, "--steps", 200, "--every", 0],
+    ["--dt", 1e-5, "--initial", "s.npy", "--steps", 200, "--every", 0],
+    ["--dt", 1e-5, "--steps", 200, "--every", 0, "--initial", "s.npy"],
+    ["--initial=s.npy", "--dt", 1e-5, "--steps=200", "--every", 0],
+]
+
+
+@pytest.mark.parametrize("options", CHAIN_OPTIONS)
+def test_a_chain_from_a_starting_field_goes_on_from_its_newest_field(tmp_path, options):
+    field = np.linspace(0.0, 1.0, 32 * 48).reshape(32, 48)
+    np.save(tmp_path / "s.npy", field)
+    first = chain_job(tmp_path, "f.npy", 100, *options)
+    assert first.returncode == 0, first.stderr
+    whole = (tmp_path / "f.npy").read_bytes()
+    # As if the first job had been cut after its first saved field.
+    for name in ("f.npy", "f.npy.json", "f.200.npy", "f.200.npy.json"):
+        (tmp_path / name).unlink()
+    second = chain_job(tmp_path, "f.npy", 100, *options)
+    assert second.returncode == 0, second.stderr
+    assert "going on from f.100.npy" in second.stdout
+    assert (tmp_path / "f.npy").read_bytes() == whole
+    assert json.loads((tmp_path / "f.npy.json").read_text())["initial"] == str(tmp_path / "s.npy")
 
 
 def free_port():
@@ -123,7 +179,11 @@ def child_of_this_test(user=None):
     return set_up
 
 
+# Job ids start somewhere new in every cluster of the test's: a step cancelled mid-launch leaves
+# Slurm's PMIx folder /tmp/spmix_appdir_UID_JOB.STEP behind, and a later cluster's job of the same
+# id could not launch its step.
 SLURM_CONF = """ClusterName=heat2dtest
+FirstJobId={first_job}
 SlurmctldHost={host}(127.0.0.1)
 SlurmctldPort={controller_port}
 SlurmdPort={node_port}
@@ -173,8 +233,13 @@ def start_slurm(folder, munge, daemons):
     conf = folder / "slurm.conf"
     conf.write_text(SLURM_CONF.format(host=socket.gethostname().split(".")[0], munge=munge,
                                       folder=folder, controller_port=free_port(),
-                                      node_port=free_port()))
-    environment = {**os.environ, "SLURM_CONF": str(conf), "HEAT2D_STUDY": STUDY}
+                                      node_port=free_port(),
+                                      first_job=random.randrange(10**5, 10**7)))
+    # The jobs' Open MPI folders are made in the test's own folder: a job cancelled past Slurm's
+    # KillWait is killed before its script can remove its folder.
+    (folder / "scratch").mkdir()
+    environment = {**os.environ, "SLURM_CONF": str(conf), "HEAT2D_STUDY": STUDY,
+                   "HEAT2D_MPI_SCRATCH": str(folder / "scratch")}
     for daemon in (["slurmctld", "-D", "-i"], ["slurmd", "-D"]):
         daemons.append(subprocess.Popen([*daemon, "-f", conf], env=environment,
                                         preexec_fn=child_of_this_test(), stderr=subprocess.DEVNULL))

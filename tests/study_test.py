@@ -1,6 +1,7 @@
 """heat2d-study: the same bits on any number of processes, split and exchange; restarts that go on
 bit for bit; starting fields of the user's; the figures of the summary; and one clear refusal for
 every bad input."""
+import fcntl
 import io
 import json
 import os
@@ -9,6 +10,7 @@ import re
 import shutil
 import signal
 import stat
+import struct
 import subprocess
 import sys
 import time
@@ -17,7 +19,7 @@ import zlib
 import numpy as np
 import pytest
 
-from conftest import launch
+from conftest import launch, mpi_job
 
 STUDY = os.path.abspath(os.environ.get("HEAT2D_STUDY", "build/heat2d-study"))
 VIEW = pathlib.Path(__file__).resolve().parent.parent / "tools" / "heat2d-view"
@@ -133,8 +135,8 @@ def test_restarts_continue_bit_for_bit_whatever_the_processes_split_and_exchange
     # A time step with all of a double's digits: the record must give it back exactly.
     problem = ("--rows", 37, "--cols", 23, "--dt", 1.2345678901234567e-4, "--every", 0)
     study(2, tmp_path, *problem, "--steps", 300, "--save", "whole.npy")
-    # The longest name that fits: part.250.npy of 211 bytes, 44 short of the 255 a name may have.
-    part = "p" * 203
+    # The longest name that fits: part.250.npy of 238 bytes, 17 short of the 255 a name may have.
+    part = "p" * 230
     first = study(3, tmp_path, *problem, "--steps", 250, "--save", f"{part}.npy", "--save-every",
                   100, *blocks(3, 1, "overlap"))
     assert first.returncode == 0, first.stderr
@@ -198,15 +200,23 @@ def test_a_killed_run_restarts_from_its_newest_saved_field_bit_for_bit(tmp_path)
     assert study(2, tmp_path / "whole", *problem, "--save", "f.npy").returncode == 0
     folder = tmp_path / "killed"
     folder.mkdir()
-    run = subprocess.Popen([os.environ.get("HEAT2D_MPIEXEC", "mpiexec"), "-n", "2", STUDY,
-                            *map(str, problem), "--save", "f.npy", "--save-every", "1000"],
-                           cwd=folder, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    deadline = time.monotonic() + 120
-    while len(list(folder.glob("f.*.npy"))) < 3 and time.monotonic() < deadline:
-        time.sleep(0.01)
-    victim = subprocess.run(["pgrep", "-P", str(run.pid)], capture_output=True, text=True)
-    os.kill(int(victim.stdout.split()[-1]), signal.SIGKILL)
-    run.wait(timeout=60)
+    with mpi_job() as environment:
+        run = subprocess.Popen([os.environ.get("HEAT2D_MPIEXEC", "mpiexec"), "-n", "2", STUDY,
+                                *map(str, problem), "--save", "f.npy", "--save-every", "1000"],
+                               cwd=folder, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                               env=environment)
+        deadline = time.monotonic() + 120
+        while len(list(folder.glob("f.*.npy"))) < 3 and time.monotonic() < deadline:
+            time.sleep(0.01)
+        victim = subprocess.run(["pgrep", "-P", str(run.pid)], capture_output=True, text=True)
+        os.kill(int(victim.stdout.split()[-1]), signal.SIGKILL)
+        run.wait(timeout=60)
+    # Nothing but fields, records, temporary files and the lock; no lock-test or data files of
+    # MPI-IO's beside the fields, nor its semaphore named after a temporary file in /dev/shm.
+    left = [p.name for p in folder.iterdir()]
+    assert not [name for name in left if not re.fullmatch(
+        r"f(\.\d+)?\.npy(\.json)?(\.part-\w{6})?|f\.npy\.lock", name)], left
+    assert not [name for name in left if os.path.exists(f"/dev/shm/sem.OMPIO_{name}")]
     assert run.returncode != 0 and not (folder / "f.npy").exists()
     # Every field under a final name is whole and has its record.
     saved = sorted(folder.glob("f.*.npy"), key=lambda p: int(p.name.split(".")[1]))
@@ -421,20 +431,20 @@ BAD_INPUT = [
      "a 200000 x 200000 grid is too large for the memory"),
     (2, ["--save", "missing/field.npy"], "cannot write missing/field.npy: no such file or "
                                          "directory"),
-    # File names of 255 bytes, less the 44 that temporary names and MPI-IO's own names add.
-    (2, ["--save", "a" * 208 + ".npy", "--steps", 10], "--save " + "a" * 60 + "... (212 bytes): "
-     "the name is too long: it takes 212 bytes, and the names heat2d-study and MPI-IO build from "
-     "it 44 more, beyond the 255 a file name may have here: at most 211 bytes fit"),
-    (2, ["--save", "a" * 207 + ".npy", "--steps", 10, "--save-every", 5],
-     "--save " + "a" * 60 + "... (211 bytes): the name is too long: with the series' step "
-     "(.10.npy) it takes 214 bytes"),
-    (1, ["--initial", "a" * 220 + ".npy"], "--initial " + "a" * 60 + "... (224 bytes): the name "
-     "is too long: it takes 224 bytes, and the names heat2d-study and MPI-IO build from it 32 "
-     "more, beyond the 255 a file name may have here: at most 223 bytes fit"),
+    # File names of 255 bytes, less the 17 that the record's temporary name adds.
+    (2, ["--save", "a" * 235 + ".npy", "--steps", 10], "--save " + "a" * 60 + "... (239 bytes): "
+     "the name is too long: it takes 239 bytes, and the names heat2d-study builds from it 17 "
+     "more, beyond the 255 a file name may have here: at most 238 bytes fit"),
+    (2, ["--save", "a" * 234 + ".npy", "--steps", 10, "--save-every", 5],
+     "--save " + "a" * 60 + "... (238 bytes): the name is too long: with the series' step "
+     "(.10.npy) it takes 241 bytes"),
+    (1, ["--initial", "a" * 252 + ".npy"], "--initial " + "a" * 60 + "... (256 bytes): the name "
+     "is too long: it takes 256 bytes, beyond the 255 a file name may have here: at most 255 "
+     "bytes fit"),
     (1, ["--restart", "a" * 300], "--restart " + "a" * 60 + "... (300 bytes): the name is too "
                                   "long"),
-    (1, ["--save", "x/" * 2030 + "f.npy"], "--save " + "x/" * 30 + "... (4065 bytes): the path "
-                                           "is too long: it takes 4065 bytes"),
+    (1, ["--save", "x/" * 2040 + "f.npy"], "--save " + "x/" * 30 + "... (4085 bytes): the path "
+                                           "is too long: it takes 4085 bytes"),
 ]
 
 
@@ -494,6 +504,14 @@ BAD_FILES = [
      "--steps 20 is not beyond the 20 steps f.npy holds"),
     (damaged(lambda f: None), ["--restart", "f.npy", "--initial", "f.npy"],
      "--restart and --initial exclude each other"),
+    (damaged(lambda f: [(f / n).rename(f / n.replace("f.", "f.7.")) for n in ("f.npy",
+                                                                             "f.npy.json")]),
+     ["--restart", "f.7.npy", "--steps", 30], "f.7.npy.json: 20 steps done, but the name f.7.npy "
+                                              "says 7"),
+    (damaged(lambda f: os.link(f / "f.npy", f / "out.npy")), ["--restart", "f.npy", "--steps", 30],
+     "--save out.npy is the field this run restarts from (--restart f.npy)"),
+    (damaged(lambda f: (f / "f.npy").rename(f / "a\nb.npy")), ["--restart", "a\nb.npy"],
+     "the record $'a\\nb.npy.json' cannot be read"),
 ]
 
 
@@ -679,27 +697,63 @@ def test_the_study_and_the_viewer_agree_on_every_field_and_record(tmp_path, save
     assert sorted(p.name for p in tmp_path.iterdir()) == before
 
 
-def test_a_second_run_saving_to_the_same_path_is_refused_while_the_first_lives(tmp_path):
-    first = subprocess.Popen([os.environ.get("HEAT2D_MPIEXEC", "mpiexec"), "-n", "2", STUDY,
-                              "--rows", "32", "--cols", "32", "--dt", "1e-6", "--every", "0",
-                              "--steps", str(10**9), "--save", "f.npy", "--save-every", "10000"],
-                             cwd=tmp_path, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    deadline = time.monotonic() + 60
-    while not (tmp_path / "f.10000.npy.json").exists() and time.monotonic() < deadline:
-        time.sleep(0.01)
-    second = study(2, tmp_path, "--every", 0, "--steps", 10, "--save", "f.npy")
-    assert second.returncode == 2 and first.poll() is None
-    assert "heat2d-study: cannot write f.npy: another run is saving to it (it holds f.npy.lock)" \
-        in second.stderr.splitlines()
-    # Killed outright, the first run leaves its lock file behind but holds no lock.
-    processes = subprocess.run(["pgrep", "-P", str(first.pid)], capture_output=True, text=True)
-    for pid in processes.stdout.split():
-        os.kill(int(pid), signal.SIGKILL)
-    first.wait(timeout=60)
-    assert (tmp_path / "f.npy.lock").exists()
-    third = study(2, tmp_path, "--every", 0, "--steps", 10, "--save", "f.npy")
+# What a run that lives saves, what a second run asks, and the one line that refuses it: the
+# same path, a field of the first run's series, a series one of whose fields the first saves.
+SECOND_RUNS = [
+    (["--save", "f.npy", "--save-every", 10000], ["--save", "f.npy"],
+     "cannot write f.npy: another run is saving to it (it holds f.npy.lock)"),
+    (["--save", "f.npy", "--save-every", 10000], ["--save", "f.20000.npy"],
+     "cannot write f.20000.npy: another run is saving the series f.S.npy, of which it is the field "
+     "after 20000 steps (it holds f.npy.lock)"),
+    (["--save", "f.30.npy"], ["--save", "f.npy", "--save-every", 10, "--steps", 50],
+     "cannot write f.npy: another run is saving f.30.npy, a field of this run's series (it holds "
+     "f.30.npy.lock)"),
+]
+
+
+def held(lock):
+    """Whether another process holds the first byte of the lock file (struct flock of Linux)."""
+    try:
+        descriptor = os.open(lock, os.O_RDONLY)
+    except OSError:
+        return False
+    try:
+        asked = struct.pack("hhqqi4x", fcntl.F_WRLCK, os.SEEK_SET, 0, 1, 0)
+        return struct.unpack("hhqqi4x", fcntl.fcntl(descriptor, fcntl.F_GETLK, asked))[0] != \
+            fcntl.F_UNLCK
+    finally:
+        os.close(descriptor)
+
+
+@pytest.mark.parametrize("first_saves, second_saves, message", SECOND_RUNS)
+def test_a_second_run_saving_to_the_same_path_is_refused_while_the_first_lives(
+        tmp_path, first_saves, second_saves, message):
+    lock = tmp_path / f"{first_saves[1]}.lock"
+    with mpi_job() as environment:
+        first = subprocess.Popen([os.environ.get("HEAT2D_MPIEXEC", "mpiexec"), "-n", "2", STUDY,
+                                  "--rows", "32", "--cols", "32", "--dt", "1e-6", "--every", "0",
+                                  "--steps", str(10**9), *map(str, first_saves)],
+                                 cwd=tmp_path, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL, env=environment)
+        try:
+            deadline = time.monotonic() + 60
+            while not held(lock) and time.monotonic() < deadline:
+                time.sleep(0.01)
+            second = study(2, tmp_path, "--every", 0, "--steps", 10, *second_saves)
+            assert second.returncode == 2 and first.poll() is None
+            assert f"heat2d-study: {message}" in second.stderr.splitlines(), second.stderr
+        finally:
+            # Killed outright, the first run leaves its lock file behind but holds no lock.
+            processes = subprocess.run(["pgrep", "-P", str(first.pid)], capture_output=True,
+                                       text=True)
+            for pid in processes.stdout.split():
+                os.kill(int(pid), signal.SIGKILL)
+            first.wait(timeout=60)
+    assert lock.exists()
+    third = study(2, tmp_path, "--every", 0, "--steps", 10, *second_saves)
     assert third.returncode == 0, third.stderr
-    assert not (tmp_path / "f.npy.lock").exists() and np.load(tmp_path / "f.npy").shape == (10, 10)
+    assert not (tmp_path / f"{second_saves[1]}.lock").exists()
+    assert np.load(tmp_path / second_saves[1]).shape == (10, 10)
 
 
 def link_to(target):
@@ -719,6 +773,12 @@ NOT_REGULAR = [
     (link_to("/dev/full"), "it is a symbolic link"),
     (link_to_a_file, "it is a symbolic link"),
     (lambda f: (f / "field.npy.json").mkdir(), "its record field.npy.json is a folder"),
+    (lambda f: (f / "field.npy.lock").mkdir(), "its lock file field.npy.lock is a folder, not the "
+                                               "empty file heat2d-study locks"),
+    (lambda f: os.symlink("elsewhere", f / "field.npy.lock"),
+     "its lock file field.npy.lock is a symbolic link"),
+    (lambda f: (f / "field.npy.lock").write_text("a note"),
+     "its lock file field.npy.lock is not the empty file heat2d-study locks"),
 ]
 
 

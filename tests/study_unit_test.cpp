@@ -1,5 +1,6 @@
 // heat2d-study's arithmetic: the exact solution's two series, the largest stable time step, the
-// memory a host needs, and the figures the summary gives.
+// memory a host needs, the figures the summary gives, the records' CRC-32 against zlib's, and
+// paths as messages show them.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,6 +10,14 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstdint>
+#include <random>
+
+#include "checkpoint/crc32.hpp"
+#include "checkpoint/quoted_path.hpp"
 #include "common/json_line.hpp"
 #include "problem/exact_solution.hpp"
 #include "study/cgroup_memory.hpp"
@@ -196,6 +205,62 @@ TEST(Summary, JsonIsStandardAndAgreesWithTheText) {
   figures.solves.solves = 4;
   figures.solves.cycles = 10;
   EXPECT_EQ(Json::parse(summary(figures, true))["multigrid"]["cycles_per_solve"], 2.5);
+}
+
+// Every length up to a few kernel widths past a page, at every alignment, and chained from any
+// CRC, as zlib computes it: the records heat2d-study writes are checked by readers with zlib.
+TEST(Crc32, EqualsZlibsForEveryLengthAlignmentAndStart) {
+  std::vector<unsigned char> bytes(1 << 20);
+  std::mt19937 random(7);
+  for (auto& byte : bytes) byte = static_cast<unsigned char>(random());
+  int differing = 0;
+  for (std::size_t length = 0; length < 4200; length += length < 300 ? 1 : 37) {
+    for (std::size_t offset = 0; offset < 16; offset += 3) {
+      const std::uint32_t start = static_cast<std::uint32_t>(random());
+      const std::uint32_t ours = crc32_update(start, bytes.data() + offset, length);
+      differing += ours != crc32_z(start, bytes.data() + offset, length);
+    }
+  }
+  EXPECT_EQ(differing, 0);
+  EXPECT_EQ(crc32_update(0, bytes.data(), bytes.size()), crc32_z(0, bytes.data(), bytes.size()));
+  if (!crc32_is_accelerated()) GTEST_SKIP() << "built without ISA-L: zlib's own CRC-32 is used";
+}
+
+// What bash reads back from `shown` as a word of a script, byte for byte.
+std::string read_back_by_bash(const std::string& shown) {
+  char script[] = "/tmp/heat2d-quoted-XXXXXX";
+  const int fd = mkstemp(script);
+  const std::string text = "printf %s " + shown + "\n";
+  const bool written = fd >= 0 && write(fd, text.data(), text.size()) ==
+                                      static_cast<ssize_t>(text.size());
+  if (fd >= 0) close(fd);
+  std::string read;
+  FILE* pipe = written ? popen(("bash " + std::string(script)).c_str(), "r") : nullptr;
+  for (int c; pipe != nullptr && (c = std::fgetc(pipe)) != EOF;) read += static_cast<char>(c);
+  if (pipe != nullptr) pclose(pipe);
+  unlink(script);
+  return read;
+}
+
+// Plain names stay as they are; a name that would break the line or the terminal is quoted as
+// the shells quote it, and bash reads the quoted name back as the name.
+TEST(QuotedPath, PlainNamesAsTheyAreOthersAsTheShellsQuoteThem) {
+  const std::map<std::string, std::string> shown = {
+      {"runs/f.npy", "runs/f.npy"},
+      {"with space.npy", "with space.npy"},
+      {"\xc3\xbc.npy", "\xc3\xbc.npy"},
+      {"a\nb.npy", "$'a\\nb.npy'"},
+      {"it's\t\\.npy\r", "$'it\\'s\\t\\\\.npy\\r'"},
+      {"\x01\x7f", "$'\\x01\\x7f'"},
+      {"\xff\xc3\xbc.npy", "$'\\xff\\xc3\\xbc.npy'"},
+  };
+  for (const auto& [name, expected] : shown) {
+    EXPECT_EQ(quoted_path(name), expected);
+    if (expected != name) {
+      EXPECT_EQ(read_back_by_bash(expected), name) << expected;
+    }
+  }
+  EXPECT_EQ(quoted_path("a\nbcdef", 3), "$'a\\nb'... (7 bytes)");
 }
 
 }  // namespace

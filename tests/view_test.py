@@ -363,6 +363,8 @@ def test_bad_input_gets_one_line_naming_the_file(runs, tmp_path, damage, problem
     (["xdmf", "RUN"], "snapshot files are text, which XDMF cannot point into"),
     (["vtk", "TEXT", "--dt", "1e-4"], "--dt 0.0001 where"),
     (["xdmf", "SERIES", "-o", "series.vti"], "series.vti: the output must end in .xmf or .xdmf"),
+    (["plot", "a\nb.npy"], "heat2d-view: $'a\\nb.npy': cannot be read"),
+    (["check", "tab\there"], "heat2d-view: $'tab\\there': no such folder"),
 ])
 def test_bad_options_are_refused_with_nothing_written(runs, tmp_path, arguments, problem):
     os.chdir(tmp_path)
@@ -370,6 +372,8 @@ def test_bad_options_are_refused_with_nothing_written(runs, tmp_path, arguments,
     result = view(*[named.get(a, a) for a in arguments])
     assert result.returncode == 2 and "Traceback" not in result.stderr
     assert problem in result.stderr.splitlines()[-1], result.stderr
+    # heat2d-view's own refusals are one line (argparse's come with the usage).
+    assert not problem.startswith("heat2d-view: ") or result.stderr.count("\n") == 1
     assert list(tmp_path.iterdir()) == []
 
 
@@ -595,10 +599,54 @@ def test_scaling_curves_and_the_model_fitted_from_the_runs(tmp_path):
     (tmp_path / "strips.jsonl").write_text(scaling_lines(SCALING_RUNS[:5]))
     alone = view("scaling", tmp_path / "strips.jsonl")
     assert alone.returncode == 0 and alone.stdout.startswith(
-        "model: not drawn: these runs cannot tell c, alpha and beta apart"), alone.stderr
+        "model: not drawn: alpha and beta not determined: these runs cannot tell them apart"), \
+        alone.stderr
     given = view("scaling", tmp_path / "strips.jsonl", "--beta", 2e-10)
     assert "c = 1e-09 s per cell, alpha = 4e-06 s, beta = 2e-10 s per byte (c and alpha fitted " \
            "from the runs, the others given)" in given.stdout, given.stderr
+
+
+def model_line(runs, tmp_path):
+    (tmp_path / "runs.jsonl").write_text(scaling_lines(runs))
+    result = view("scaling", tmp_path / "runs.jsonl")
+    assert result.returncode == 0, result.stderr
+    return result.stdout.splitlines()[0]
+
+
+def printed(line, name):
+    """The value the model's line gives a constant, or None where it says it is not determined."""
+    text = line.split(f"{name} = ")[1].split(",")[0].split(" (")[0]
+    return None if text.startswith("not determined") else float(text.split()[0])
+
+
+MODEL_CONSTANTS = ("c", "alpha", "beta")
+# Runs whose times the model cannot fit with every constant positive, and what the fit must say.
+# Blocks and strips at several grids: with a negative cost per byte in their times, least squares
+# would give beta < 0; the fit holds it at 0 and fits c and alpha to the rest.
+NEGATIVE_BETA = [(rows, cols, procs, split, 1, cells, messages, sent, (
+    1e-9 * cells + 4e-6 * messages - 1e-10 * sent) / (1e-9 * cells + 4e-6 * messages + 2e-10 * sent),
+    False) for rows, cols, procs, split, _, cells, messages, sent, _, _ in SCALING_RUNS[:8]]
+ONE_PROCESS = [run for run in SCALING_RUNS if run[2] == (1, 1) and run[4] == 1]
+FITS = [(NEGATIVE_BETA, "beta not determined: the runs would have it negative, and it is held "
+         "at 0", ["beta"]),
+        (ONE_PROCESS, "alpha not determined: no run sends a message; beta not determined: no run "
+         "sends a byte", ["alpha", "beta"])]
+
+
+@pytest.mark.parametrize("runs, why, missing", FITS)
+def test_the_model_has_no_negative_constant_and_names_those_not_determined(tmp_path, runs, why,
+                                                                          missing):
+    line = model_line(runs, tmp_path)
+    assert why in line and (tmp_path / "runs.png").exists()
+    design = np.array([[cells, messages, sent] for _, _, _, _, _, cells, messages, sent, _, _
+                       in runs], dtype=float)
+    times = np.array([json.loads(text)["seconds_per_step"]
+                      for text in scaling_lines(runs).splitlines()])
+    kept = [index for index, name in enumerate(MODEL_CONSTANTS) if name not in missing]
+    expected = np.linalg.lstsq(design[:, kept], times, rcond=None)[0]
+    assert [printed(line, name) for name in MODEL_CONSTANTS] == \
+        [None if name in missing else pytest.approx(expected[kept.index(index)], rel=1e-3)
+         for index, name in enumerate(MODEL_CONSTANTS)]
 
 
 def changed_run(**changes):

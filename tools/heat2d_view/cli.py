@@ -5,6 +5,7 @@ import sys
 
 from . import problem
 from .output import output_file, output_folder, replacing
+from .quoting import quoted
 from .run_folder import RunError, plural
 from .run_record import NAME as RECORD_NAME
 from .saved import load_field
@@ -38,13 +39,13 @@ def chosen_key(run, options):
     other = "step" if run.unit == "label" else "label"
     if getattr(options, other) is not None:
         kind = "snapshot files" if run.unit == "label" else "a series"
-        raise RunError(f"{run.name}: --{other} given for {kind}, whose fields are chosen with "
-                       f"--{run.unit}")
+        raise RunError(f"{quoted(run.name)}: --{other} given for {kind}, whose fields are "
+                       f"chosen with --{run.unit}")
     key = getattr(options, run.unit)
     if key is None:
         return run.keys[-1]
     if key not in run.keys:
-        raise RunError(f"{run.name}: no {run.unit} {key} (it has "
+        raise RunError(f"{quoted(run.name)}: no {run.unit} {key} (it has "
                        f"{plural(len(run.keys), run.unit)}, {run.keys[0]} to {run.keys[-1]})")
     return key
 
@@ -112,8 +113,8 @@ def xdmf_command(options):
     from .xdmf import write_xdmf
     run = open_runs(options.run, 1)[0]
     if run.unit != "step":
-        raise RunError(f"{run.name}: snapshot files are text, which XDMF cannot point into; "
-                       "xdmf is for a series of saved fields (FILE.S.npy), vtk for these")
+        raise RunError(f"{quoted(run.name)}: snapshot files are text, which XDMF cannot point "
+                       "into; xdmf is for a series of saved fields (FILE.S.npy), vtk for these")
     default = pathlib.Path(f"{run.name[:-len('.*.npy')]}.xmf")
     output = output_file(options.output, default, (".xmf", ".xdmf"))
     with replacing(output) as temporary:
@@ -145,11 +146,11 @@ def scaling_command(options):
     series = group(runs)
     given = {"c": options.c, "alpha": options.alpha, "beta": options.beta}
     try:
-        constants, fitted = fit(runs, given)
+        constants, fitted, missing = fit(runs, given)
         problem = None
     except FitError as error:
-        constants, fitted, problem = None, [], str(error)
-    print(table(series, constants, fitted, problem), end="")
+        constants, fitted, missing, problem = None, [], {}, str(error)
+    print(table(series, constants, fitted, missing, problem), end="")
     with replacing(output) as temporary:
         draw(series, constants, temporary)
     print(f"\nCurves: {output}")
@@ -279,8 +280,9 @@ def parser():
         "tables. Runs that differ in anything but the grid and the processes (split, exchange, "
         "threads, steps per pass, steps, dt, fields saved) are never in one series, runs of one "
         "series at one P give their median. The model t = c·cells/threads + alpha·messages + "
-        "beta·bytes (the busiest process's per step) is fitted to every run by least squares, or "
-        "takes the constants given, and is drawn dashed.")
+        "beta·bytes (the busiest process's per step) is fitted to every run by least squares "
+        "with no constant below 0, or takes the constants given, and is drawn dashed; a constant "
+        "the runs do not determine is said to be so.")
     scaling.add_argument("runs", type=pathlib.Path, metavar="RUNS.jsonl",
                          help="the runs' --json lines, one a line")
     for name, unit in (("c", "seconds per cell update"), ("alpha", "seconds per message"),

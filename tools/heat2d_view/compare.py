@@ -3,6 +3,7 @@ import numpy as np
 
 from . import problem
 from .progress import progress
+from .quoting import quoted
 from .run_folder import RunError, plural
 
 
@@ -35,7 +36,7 @@ def _as_text(run_a, run_b):
     value of the series, printed as %f, reads back as the text's value."""
     common = sorted(set(run_a.steps) & set(run_b.steps))
     if not common:
-        raise RunError(f"{run_a.name} and {run_b.name}: no step in common (steps "
+        raise RunError(f"{quoted(run_a.name)} and {quoted(run_b.name)}: no step in common (steps "
                        f"{_span(run_a.steps)} against {_span(run_b.steps)})")
     differs = _first_difference(run_a, run_b, common, "step", run_a.as_text, run_b.as_text)
     series = run_a if run_a.unit == "step" else run_b

@@ -8,6 +8,7 @@ import stat
 import tempfile
 
 from .guard import signals_held, stop_if_stopped
+from .quoting import quoted
 from .run_folder import RunError
 
 
@@ -30,7 +31,7 @@ def output_file(path, default, extensions):
     if path.is_dir():
         path = path / pathlib.Path(default).name
     if path.suffix.lower() not in extensions:
-        raise RunError(f"{path}: the output must end in {' or '.join(extensions)}")
+        raise RunError(f"{quoted(path)}: the output must end in {' or '.join(extensions)}")
     require_writable_folder(path.parent)
     return path
 
@@ -47,27 +48,27 @@ def output_folder(path, default, own_names):
 
 def require_replaceable(path, own_names):
     if path.is_symlink():
-        raise RunError(f"{path}: a symbolic link; give the folder it leads to")
+        raise RunError(f"{quoted(path)}: a symbolic link; give the folder it leads to")
     if not path.exists():
         return
     if not path.is_dir():
-        raise RunError(f"{path}: exists and is not a folder")
+        raise RunError(f"{quoted(path)}: exists and is not a folder")
     for entry in path.iterdir():
         if not (own_names.fullmatch(entry.name) and stat.S_ISREG(entry.lstat().st_mode)):
-            raise RunError(f"{path}: holds {entry.name}, which this command does not write; "
-                           "not replaced")
+            raise RunError(f"{quoted(path)}: holds {quoted(entry.name)}, which this command "
+                           "does not write; not replaced")
     require_writable_folder(path)
 
 
 def require_writable_folder(folder):
     folder = pathlib.Path(folder) if str(folder) else pathlib.Path(".")
     if not folder.is_dir():
-        raise RunError(f"{folder}: no such folder to write into")
+        raise RunError(f"{quoted(folder)}: no such folder to write into")
     try:
         with tempfile.TemporaryFile(dir=folder):
             pass
     except OSError as error:
-        raise RunError(f"{folder}: cannot write here ({error.strerror})") from None
+        raise RunError(f"{quoted(folder)}: cannot write here ({error.strerror})") from None
 
 
 @contextlib.contextmanager

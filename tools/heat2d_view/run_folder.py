@@ -9,6 +9,8 @@ import sys
 
 import numpy as np
 
+from .quoting import quoted
+
 INITIAL_RANK = -100
 INITIAL_NAME = f"rank{INITIAL_RANK}_0.000000"
 NAME = re.compile(r"rank(-?\d+)_(\d+)\.000000")
@@ -32,11 +34,11 @@ def require_regular_file(path, what="a snapshot file"):
     try:
         mode = path.stat().st_mode
     except OSError as error:
-        raise RunError(f"{path}: cannot be read ({error.strerror})") from None
+        raise RunError(f"{quoted(path)}: cannot be read ({error.strerror})") from None
     if not stat.S_ISREG(mode):
         kind = "a folder" if stat.S_ISDIR(mode) else "a FIFO" if stat.S_ISFIFO(mode) else \
             "a device" if stat.S_ISCHR(mode) or stat.S_ISBLK(mode) else "not a regular file"
-        raise RunError(f"{path}: {kind}, not {what}")
+        raise RunError(f"{quoted(path)}: {kind}, not {what}")
 
 
 def bad_line(path, number, line):
@@ -45,10 +47,10 @@ def bad_line(path, number, line):
     for position, field in enumerate(fields[:-1], start=1):
         if not VALUE.fullmatch(field):
             text = field.decode("utf-8", "backslashreplace")
-            return RunError(f"{path}: line {number}, value {position}: {text!r} is not a number "
-                            "as the solver writes it (digits, a point and six decimals)")
-    return RunError(f"{path}: line {number} does not end with a tab and a newline (cut short, "
-                    "or CRLF line ends?)")
+            return RunError(f"{quoted(path)}: line {number}, value {position}: {text!r} is not "
+                            "a number as the solver writes it (digits, a point and six decimals)")
+    return RunError(f"{quoted(path)}: line {number} does not end with a tab and a newline (cut "
+                    "short, or CRLF line ends?)")
 
 
 def slack(low, high):
@@ -73,7 +75,7 @@ def parse_block(path, size_limit=None, value_range=None, widest=WIDEST_VALUE):
     require_regular_file(path)
     size = path.stat().st_size
     if size_limit is not None and size > size_limit:
-        raise RunError(f"{path}: {size} bytes, more than a snapshot of this run can hold "
+        raise RunError(f"{quoted(path)}: {size} bytes, more than a snapshot of this run can hold "
                        f"({size_limit} at most)")
     columns = []
     line_limit = FIRST_LINE_LIMIT
@@ -82,19 +84,20 @@ def parse_block(path, size_limit=None, value_range=None, widest=WIDEST_VALUE):
             while line := file.readline(line_limit + 1):
                 number = len(columns) + 1
                 if len(line) > line_limit:
-                    raise RunError(f"{path}: line {number} is longer than {line_limit} bytes")
+                    raise RunError(f"{quoted(path)}: line {number} is longer than "
+                                   f"{line_limit} bytes")
                 if not LINE.fullmatch(line):
                     raise bad_line(path, number, line)
                 values = np.array(line[:-2].split(b"\t"), dtype=np.float64)
                 if columns and len(values) != len(columns[0]):
-                    raise RunError(f"{path}: line {number} has {len(values)} values, line 1 has "
-                                   f"{len(columns[0])} (ragged)")
+                    raise RunError(f"{quoted(path)}: line {number} has {len(values)} values, "
+                                   f"line 1 has {len(columns[0])} (ragged)")
                 columns.append(values)
                 line_limit = widest * len(values) + 1
     except OSError as error:
-        raise RunError(f"{path}: cannot be read ({error.strerror})") from None
+        raise RunError(f"{quoted(path)}: cannot be read ({error.strerror})") from None
     if not columns:
-        raise RunError(f"{path}: empty")
+        raise RunError(f"{quoted(path)}: empty")
     block = np.array(columns).T
     check_values(path, block, value_range)
     return block
@@ -117,9 +120,9 @@ def check_values(path, block, value_range=None):
     value = block[position, line]
     where = f"{path}: line {line + 1}, value {position + 1}"
     if not np.isfinite(value):
-        raise RunError(f"{where}: too large for a double (reads as {value})")
-    raise RunError(f"{where}: {value:f} is outside {low:f} to {high:f}, the range of the initial "
-                   f"field ({INITIAL_NAME}), which the scheme never leaves")
+        raise RunError(f"{quoted(where)}: too large for a double (reads as {value})")
+    raise RunError(f"{quoted(where)}: {value:f} is outside {low:f} to {high:f}, the range of "
+                   f"the initial field ({INITIAL_NAME}), which the scheme never leaves")
 
 
 def strip_rows(nx, rank, process_count):
@@ -151,7 +154,7 @@ class RunFolder:
     def __init__(self, folder, record=None):
         self.folder = pathlib.Path(folder)
         if not self.folder.is_dir():
-            raise RunError(f"{self.folder}: no such folder")
+            raise RunError(f"{quoted(self.folder)}: no such folder")
         self.record = record
         files = {}
         for path in self.folder.iterdir():
@@ -163,7 +166,7 @@ class RunFolder:
             if rank != INITIAL_RANK:
                 ranks.setdefault(label, set()).add(rank)
         if not ranks:
-            raise RunError(f"{self.folder}: no snapshot files (rank<R>_<step>.000000)")
+            raise RunError(f"{quoted(self.folder)}: no snapshot files (rank<R>_<step>.000000)")
         for path in files.values():
             require_regular_file(path)
         self.labels = sorted(ranks)
@@ -181,8 +184,8 @@ class RunFolder:
         blocks = [parse_block(self.path(rank, first)) for rank in range(self.counts[first])]
         shape = (sum(block.shape[0] for block in blocks), blocks[0].shape[1])
         if record is not None and shape != self.shape:
-            raise RunError(f"{record.path}: a {record.rows} x {record.cols} grid, but the snapshot "
-                           f"files of label {first} hold {shape[0]} x {shape[1]}")
+            raise RunError(f"{quoted(record.path)}: a {record.rows} x {record.cols} grid, but "
+                           f"the snapshot files of label {first} hold {shape[0]} x {shape[1]}")
         self.shape = self.shape or shape
         self._check_blocks(blocks, first)
         self._first = np.vstack(blocks)
@@ -193,8 +196,9 @@ class RunFolder:
                 path = self.path(rank, label)
                 rows, limit = self._strip(label, rank)
                 if path.stat().st_size > limit:
-                    raise RunError(f"{path}: {path.stat().st_size} bytes, more than a strip of "
-                                   f"{rows} x {self.shape[1]} values can hold ({limit} at most)")
+                    raise RunError(f"{quoted(path)}: {path.stat().st_size} bytes, more than a "
+                                   f"strip of {rows} x {self.shape[1]} values can hold ({limit} "
+                                   "at most)")
         for rank, block in enumerate(blocks):
             check_values(self.path(rank, first), block, self._range)
 
@@ -214,7 +218,7 @@ class RunFolder:
                     where = f"the run has ranks {every[0]} to {every[-1]}" if self.record is None \
                         else (f"label {label} was written on {counts[label]} process rows, ranks "
                               f"0 to {counts[label] - 1}")
-                    raise RunError(f"{self.path(rank, label)}: missing ({where})")
+                    raise RunError(f"{quoted(self.path(rank, label))}: missing ({quoted(where)})")
         return counts
 
     def _recorded_count(self, label, label_ranks):
@@ -224,9 +228,9 @@ class RunFolder:
         counts = self.record.counts(label)
         if not counts:
             runs = "; ".join(map(str, self.record.runs))
-            raise RunError(f"{self.path(min(label_ranks), label)}: label {label} is written by "
-                           f"none of the runs {self.record.path} lists ({runs}): left by another "
-                           "run?")
+            raise RunError(f"{quoted(self.path(min(label_ranks), label))}: label {label} is "
+                           f"written by none of the runs {quoted(self.record.path)} lists "
+                           f"({runs}): left by another run?")
         for count in counts if len(counts) > 1 else []:
             if all(rank in label_ranks and first_line_width(self.path(rank, label)) ==
                    strip_rows(self.shape[0], rank, count) for rank in range(count)):
@@ -243,8 +247,8 @@ class RunFolder:
         count = self.counts[label]
         for rank, block in enumerate(blocks):
             if block.shape[1] != ny:
-                raise RunError(f"{self.path(rank, label)}: {block.shape[1]} lines where the run's "
-                               f"other files have {ny}: two runs appended to it?")
+                raise RunError(f"{quoted(self.path(rank, label))}: {block.shape[1]} lines where "
+                               f"the run's other files have {ny}: two runs appended to it?")
             expected = strip_rows(nx, rank, count)
             if block.shape[0] != expected:
                 raise RunError(
@@ -288,8 +292,8 @@ class RunFolder:
         # two halves differ; equal halves mean a second run appended its copy.
         ny = first.shape[1]
         if ny % 2 == 0 and ny >= 4 and np.array_equal(first[:, : ny // 2], first[:, ny // 2:]):
-            raise RunError(f"{self.path(0, self.labels[0])}: holds the same block twice: a second "
-                           "run appended to this folder")
+            raise RunError(f"{quoted(self.path(0, self.labels[0]))}: holds the same block "
+                           "twice: a second run appended to this folder")
         if self.initial is not None:
             # One copy per strip of the run that started the folder.
             expected = self.counts[self.labels[0]] if self.record is None else \
@@ -298,11 +302,12 @@ class RunFolder:
             most = expected or max(self.counts.values())
             copies = parse_block(self.initial, 2 * most * ny * (WIDEST_VALUE * nx + 1))
             if copies.shape[0] != nx or copies.shape[1] % ny != 0:
-                raise RunError(f"{self.initial}: does not hold whole {nx} x {ny} initial fields")
+                raise RunError(f"{quoted(self.initial)}: does not hold whole {nx} x {ny} "
+                               f"initial fields")
             count = copies.shape[1] // ny
             if expected is not None and count != expected:
-                raise RunError(f"{self.initial}: holds {count} copies of the initial field, a "
-                               f"run of {plural(expected, 'process')} writes "
+                raise RunError(f"{quoted(self.initial)}: holds {count} copies of the initial "
+                               f"field, a run of {plural(expected, 'process')} writes "
                                f"{expected}: two runs in one folder?")
             self._initial = copies[:, :ny]
             self._range = (self._initial.min(), self._initial.max())

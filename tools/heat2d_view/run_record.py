@@ -6,6 +6,7 @@ import json
 import math
 import os
 
+from .quoting import quoted
 from .run_folder import RunError, require_regular_file
 
 NAME = "snapshots.json"
@@ -96,17 +97,17 @@ def read_snapshot_record(folder):
     require_regular_file(path, "a record")
     size = path.stat().st_size
     if size > SIZE_LIMIT:
-        raise RunError(f"{path}: {size} bytes, more than a record of snapshot files takes "
+        raise RunError(f"{quoted(path)}: {size} bytes, more than a record of snapshot files takes "
                        f"({SIZE_LIMIT} at most)")
     try:
         record = json.loads(path.read_bytes())
     except OSError as error:
-        raise RunError(f"{path}: cannot be read ({error.strerror})") from None
+        raise RunError(f"{quoted(path)}: cannot be read ({error.strerror})") from None
     except (ValueError, RecursionError) as error:
-        raise RunError(f"{path}: not JSON ({error})") from None
+        raise RunError(f"{quoted(path)}: not JSON ({error})") from None
     wrong = _problem(record)
     if wrong:
-        raise RunError(f"{path}: not a record of heat2d-study's snapshot files ({wrong})")
+        raise RunError(f"{quoted(path)}: not a record of heat2d-study's snapshot files ({wrong})")
     runs = tuple(Segment(*(run[key] for key in RUN_KEYS)) for run in record["runs"])
     return SnapshotRecord(path, record["rows"], record["cols"], float(record["dt"]),
                           record["initial"], runs)

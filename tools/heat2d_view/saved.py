@@ -16,6 +16,7 @@ import zlib
 import numpy as np
 
 from . import problem
+from .quoting import quoted
 from .run_folder import RunError, plural, require_regular_file
 
 # A member of a series: FILE.S.npy, S the steps done since the run's start.
@@ -137,35 +138,36 @@ def _layout(path, file):
     start = file.read(12)
     length_bytes = NPY_LENGTH_BYTES.get(start[6]) if len(start) == 12 else None
     if not start.startswith(NPY_MAGIC) or start[7:8] != b"\0" or length_bytes is None:
-        raise RunError(f"{path} is not a NumPy .npy file")
+        raise RunError(f"{quoted(path)} is not a NumPy .npy file")
     preamble = 8 + length_bytes
     length = preamble + int.from_bytes(start[8:preamble], "little")
     if length > LONGEST_HEADER:
-        raise RunError(f"{path} has a .npy header too long to be a field's")
+        raise RunError(f"{quoted(path)} has a .npy header too long to be a field's")
     header = start + file.read(length - len(start))
     parsed = _parse_header(header, preamble) if len(header) == length else \
         "not a NumPy .npy file"
     if isinstance(parsed, str):
-        raise RunError(f"{path}: {parsed}")
+        raise RunError(f"{quoted(path)}: {parsed}")
     descr, fortran_order, shape = parsed
     if descr != NATIVE_DESCR:
-        raise RunError(f"{path}: holds '{shown(descr.decode('latin-1'))}' values, not float64 in "
-                       f"this machine's byte order ('{NATIVE_DESCR.decode()}')")
+        raise RunError(f"{quoted(path)}: holds '{shown(descr.decode('latin-1'))}' values, not "
+                       f"float64 in this machine's byte order ('{NATIVE_DESCR.decode()}')")
     if len(shape) != 2:
-        raise RunError(f"{path}: holds an array of {plural(len(shape), 'dimension')}, not a "
-                       "two-dimensional field")
+        raise RunError(f"{quoted(path)}: holds an array of {plural(len(shape), 'dimension')}, "
+                       "not a two-dimensional field")
     if fortran_order:
-        raise RunError(f"{path}: is stored in Fortran order, not C order")
+        raise RunError(f"{quoted(path)}: is stored in Fortran order, not C order")
     if max(shape) > INT_MAX:
-        raise RunError(f"{path} holds a {shape[0]} x {shape[1]} field, larger than heat2d-study "
-                       "takes")
+        raise RunError(f"{quoted(path)} holds a {shape[0]} x {shape[1]} field, larger than "
+                       "heat2d-study takes")
     if min(shape) < 3:
-        raise RunError(f"{path} holds a {shape[0]} x {shape[1]} field: a field has at least "
-                       "3 x 3 values (held first and last rows with a row between them, insulated "
-                       "side columns with a column between them)")
+        raise RunError(f"{quoted(path)} holds a {shape[0]} x {shape[1]} field: a field has at "
+                       "least 3 x 3 values (held first and last rows with a row between them, "
+                       "insulated side columns with a column between them)")
     size, needed = os.fstat(file.fileno()).st_size, length + 8 * shape[0] * shape[1]
     if size != needed:
-        raise RunError(f"{path} is {'cut short' if size < needed else 'longer than its field'}: "
+        raise RunError(f"{quoted(path)} is "
+                       f"{'cut short' if size < needed else 'longer than its field'}: "
                        f"{size} bytes, where a {shape[0]} x {shape[1]} float64 field takes "
                        f"{needed}")
     return Layout(shape, length, header)
@@ -176,7 +178,7 @@ def _open(path):
     try:
         return open(path, "rb")
     except OSError as error:
-        raise RunError(f"{path}: cannot be read ({error.strerror})") from None
+        raise RunError(f"{quoted(path)}: cannot be read ({error.strerror})") from None
 
 
 def field_layout(path):
@@ -199,16 +201,18 @@ def load_field(path, crc32=None):
         try:
             values = np.fromfile(file, dtype=np.float64, count=shape[0] * shape[1])
         except OSError as error:
-            raise RunError(f"{path}: cannot be read ({error.strerror})") from None
+            raise RunError(f"{quoted(path)}: cannot be read ({error.strerror})") from None
         except MemoryError:
-            raise RunError(f"not enough memory to read {path} ({path.stat().st_size} bytes)") \
+            raise RunError(f"not enough memory to read {quoted(path)} ({path.stat().st_size} "
+                           f"bytes)") \
                 from None
     if values.size != shape[0] * shape[1]:
-        raise RunError(f"{path}: cut short while it was read")
+        raise RunError(f"{quoted(path)}: cut short while it was read")
     if crc32 is not None:
         actual = zlib.crc32(values, zlib.crc32(layout.header))
         if actual != crc32:
-            raise RunError(f"{path} is not the field its record {record_path(path).name} "
+            raise RunError(f"{quoted(path)} is not the field its record "
+                           f"{quoted(record_path(path).name)} "
                            f"describes: the file's CRC-32 is {actual}, the record's {crc32} (a "
                            "save cut short between the two renames, or another run's field or "
                            "record)")
@@ -216,8 +220,8 @@ def load_field(path, crc32=None):
     not_finite = ~np.isfinite(field)
     if not_finite.any():
         i, j = np.argwhere(not_finite)[0]
-        raise RunError(f"{path}: {plural(int(not_finite.sum()), 'value')} not finite, the first "
-                       f"{field[i, j]} at row {i}, column {j}")
+        raise RunError(f"{quoted(path)}: {plural(int(not_finite.sum()), 'value')} not finite, "
+                       f"the first {field[i, j]} at row {i}, column {j}")
     return field
 
 
@@ -333,20 +337,21 @@ def read_record(path):
     from version 2, the CRC-32 of the field's file. Whole numbers come back as int."""
     where = record_path(path)
     if not os.path.lexists(where):
-        raise RunError(f"{where}: missing (heat2d-study writes it beside {path.name})")
+        raise RunError(f"{quoted(where)}: missing (heat2d-study writes it beside "
+                       f"{quoted(path.name)})")
     require_regular_file(where, "a record")
     try:
         with open(where, "rb") as file:
             raw = file.read(LONGEST_RECORD + 1)
     except OSError as error:
-        raise RunError(f"{where}: cannot be read ({error.strerror})") from None
+        raise RunError(f"{quoted(where)}: cannot be read ({error.strerror})") from None
     if len(raw) > LONGEST_RECORD:
-        raise RunError(f"{where}: {os.stat(where).st_size} bytes, more than a record can be "
-                       f"({LONGEST_RECORD} at most)")
+        raise RunError(f"{quoted(where)}: {os.stat(where).st_size} bytes, more than a record "
+                       f"can be ({LONGEST_RECORD} at most)")
     record, wrong = _parsed(raw)
     wrong = wrong or _record_problem(record)
     if wrong:
-        raise RunError(f"{where}: {wrong}")
+        raise RunError(f"{quoted(where)}: {wrong}")
     for key in ("version", "rows", "cols", "steps", "crc32"):
         if key in record:
             record[key] = int(record[key])
@@ -386,7 +391,8 @@ class Series:
                                                     _named_step(path) or 0)):
             step, named = self._read(path)
             if named and step in self.members:
-                raise RunError(f"{path}: step {step} again, as in {self.members[step].name}")
+                raise RunError(f"{quoted(path)}: step {step} again, as in "
+                               f"{quoted(self.members[step].name)}")
             self.members.setdefault(step, path)
             self.records.setdefault(step, self._record)
         self.keys = self.steps = sorted(self.members)
@@ -411,8 +417,8 @@ class Series:
             if member and member.group(1) in prefixes and \
                     self.steps[0] < int(member.group(2)) < self.steps[-1] and \
                     not os.path.lexists(self.folder / member.group()):
-                raise RunError(f"{self.folder / member.group()}: missing, though its record "
-                               f"{entry} is there: a hole in the series at step "
+                raise RunError(f"{quoted(self.folder / member.group())}: missing, though its "
+                               f"record {entry} is there: a hole in the series at step "
                                f"{int(member.group(2))} (a save killed between its two "
                                "renames, or a field removed)")
 
@@ -422,17 +428,19 @@ class Series:
         record = self._record = read_record(path)
         where = record_path(path)
         if (record["rows"], record["cols"]) != shape:
-            raise RunError(f"{where}: a {record['rows']} x {record['cols']} grid, but "
-                           f"{path.name} holds {shape[0]} x {shape[1]} values")
+            raise RunError(f"{quoted(where)}: a {record['rows']} x {record['cols']} grid, but "
+                           f"{quoted(path.name)} holds {shape[0]} x {shape[1]} values")
         named = _named_step(path)
         if named is not None and named != record["steps"]:
-            raise RunError(f"{where}: {record['steps']} steps done, but the name {path.name} "
+            raise RunError(f"{quoted(where)}: {record['steps']} steps done, but the name "
+                           f"{quoted(path.name)} "
                            f"says {named}")
         if self._first is None:
             self._first, self._first_path = record, where
         for shared in SHARED:
             if shared(record) != shared(self._first):
-                raise RunError(f"{where}: {shared(record)} where {self._first_path} has "
+                raise RunError(f"{quoted(where)}: {shared(record)} where "
+                               f"{quoted(self._first_path)} has "
                                f"{shared(self._first)}: not the fields of one run")
         return record["steps"], named is not None
 

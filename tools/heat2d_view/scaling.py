@@ -10,6 +10,7 @@ from fractions import Fraction
 
 import numpy as np
 
+from .quoting import quoted
 from .run_folder import RunError, plural
 
 # What a run must give, with its type; other keys are left alone.
@@ -98,7 +99,7 @@ def read_runs(path):
     try:
         lines = path.read_bytes().split(b"\n")
     except OSError as error:
-        raise RunError(f"{path}: cannot be read ({error.strerror})") from None
+        raise RunError(f"{quoted(path)}: cannot be read ({error.strerror})") from None
     runs = []
     for number, line in enumerate(lines, start=1):
         if not line.strip():
@@ -106,13 +107,14 @@ def read_runs(path):
         try:
             record = json.loads(line)
         except (ValueError, RecursionError) as error:
-            raise RunError(f"{path}: line {number}: not JSON ({error})") from None
+            raise RunError(f"{quoted(path)}: line {number}: not JSON ({error})") from None
         wrong = _check(record)
         if wrong:
-            raise RunError(f"{path}: line {number}: not a run of heat2d-study --json ({wrong})")
+            raise RunError(f"{quoted(path)}: line {number}: not a run of heat2d-study --json "
+                           f"({wrong})")
         runs.append(_run(record))
     if not runs:
-        raise RunError(f"{path}: no runs")
+        raise RunError(f"{quoted(path)}: no runs")
     return runs
 
 
@@ -193,10 +195,70 @@ def update(run):
     return dict(zip(CONFIGURATION, run.configuration))["fuse"]
 
 
+def nonnegative_least_squares(matrix, target):
+    """The x >= 0 that minimises |matrix·x - target| (Lawson and Hanson's active set method: the
+    constants enter one at a time where the residual pulls them above 0, and any that a step
+    would take below 0 leave again). The columns are scaled to unit length first, so that cells
+    (millions), messages (a few) and bytes (thousands) weigh alike."""
+    scale = np.linalg.norm(matrix, axis=0)
+    scale[scale == 0] = 1.0
+    a = matrix / scale
+    count = a.shape[1]
+    x = np.zeros(count)
+    free = np.zeros(count, dtype=bool)
+    tolerance = 1e-10 * max(1.0, float(np.linalg.norm(target)))
+    for _ in range(3 * count + 3):
+        gradient = a.T @ (target - a @ x)
+        entering = ~free & (gradient > tolerance)
+        if not entering.any():
+            break
+        free[np.argmax(np.where(entering, gradient, -np.inf))] = True
+        while True:
+            z = np.zeros(count)
+            z[free] = np.linalg.lstsq(a[:, free], target, rcond=None)[0]
+            if (z[free] > 0).all():
+                x = z
+                break
+            leaving = free & (z <= 0)
+            step = np.min(x[leaving] / (x[leaving] - z[leaving]))
+            x = x + step * (z - x)
+            free &= x > 0
+            x[~free] = 0.0
+    return x / scale
+
+
+def constant_name(name, kinds):
+    """"c", "c (fuse 32)" where the runs need one c per pass length, "alpha", "beta"."""
+    if isinstance(name, str):
+        return name
+    return "c" if len(kinds) == 1 else f"c (fuse {name[1]})"
+
+
+def undetermined(matrix, names):
+    """The constants the runs cannot tell apart from the others (a column that is zero, or a
+    combination of the others: removing it leaves the design's rank as it was), by name, with the
+    reason."""
+    if not names:
+        return {}
+    rank = np.linalg.matrix_rank(matrix)
+    found = {}
+    for index, name in enumerate(names):
+        if not matrix[:, index].any():
+            found[name] = "no run has any"
+        elif np.linalg.matrix_rank(np.delete(matrix, index, axis=1)) == rank:
+            found[name] = "dependent"
+    return found
+
+
 def fit(runs, given):
-    """c (one for each pass length the runs use), alpha and beta: those in `given` as they
-    are, the others by least squares of every run's seconds per step against its busiest block's
-    cells per thread, messages and bytes per step."""
+    """c (one for each pass length the runs use), alpha and beta: those in `given` as they are,
+    the others by non-negative least squares of every run's seconds per step against its busiest
+    block's cells per thread, messages and bytes per step. Returns the constants, the names of
+    those fitted, and those the runs do not determine with why ("no run has any" of what it
+    multiplies, or "at 0": the fit would have it negative, and the bound holds it at 0); a
+    constant not determined counts 0 in the model. Raises FitError where constants are
+    combinations of one another (one grid on strips trades bytes in proportion to its messages),
+    so that no model is drawn."""
     kinds = sorted({update(run) for run in runs})
     names = [("c", kind) for kind in kinds] + ["alpha", "beta"]
     predictors = np.array([[run.predictors[0] if update(run) == kind else 0.0 for kind in kinds]
@@ -205,20 +267,29 @@ def fit(runs, given):
     known = [given.get(name if isinstance(name, str) else name[0]) for name in names]
     unknown = [index for index, value in enumerate(known) if value is None]
     values = np.array([value or 0.0 for value in known])
+    matrix = predictors[:, unknown]
+    unknown_names = [constant_name(names[index], kinds) for index in unknown]
+    missing = undetermined(matrix, unknown_names)
+    dependent = [name for name, why in missing.items() if why == "dependent"]
+    if dependent:
+        raise FitError(f"{plural_names(dependent)} not determined: these runs cannot tell them "
+                       "apart (a grid on one kind of split trades bytes in proportion to its "
+                       "messages; runs on one process trade none): add runs of other grids or "
+                       "splits, or give them with --c, --alpha, --beta")
     if unknown:
-        matrix = predictors[:, unknown]
-        if np.linalg.matrix_rank(matrix) < len(unknown):
-            missing = [name for name in CONSTANTS if given.get(name) is None]
-            missing = " and ".join([", ".join(missing[:-1]), missing[-1]] if len(missing) > 1
-                                   else missing)
-            raise FitError(f"these runs cannot tell {missing} apart (a grid on one kind of split "
-                           "trades bytes in proportion to its messages; runs on one process trade "
-                           "none): add runs of other grids or splits, or give them with --c, "
-                           "--alpha, --beta")
-        values[unknown] = np.linalg.lstsq(matrix, times - predictors @ values, rcond=None)[0]
+        values[unknown] = nonnegative_least_squares(matrix, times - predictors @ values)
+        for index, name in zip(unknown, unknown_names):
+            if values[index] == 0 and name not in missing:
+                missing[name] = "at 0"
     constants = {"c": {kind: values[index] for index, kind in enumerate(kinds)},
                  "alpha": values[-2], "beta": values[-1]}
-    return constants, [name for name in CONSTANTS if given.get(name) is None]
+    fitted = [name for name in CONSTANTS if given.get(name) is None]
+    return constants, fitted, missing
+
+
+def plural_names(names):
+    """"beta", "alpha and beta", "c, alpha and beta"."""
+    return names[0] if len(names) == 1 else f"{', '.join(names[:-1])} and {names[-1]}"
 
 
 def model_time(constants, run):
@@ -264,16 +335,33 @@ def _columns(kind, model):
     return columns
 
 
-def cell_times(c):
+REASONS = {("alpha", "no run has any"): "no run sends a message",
+           ("beta", "no run has any"): "no run sends a byte"}
+
+
+def constant_text(name, value, unit, missing):
+    return "not determined" if name in missing else f"{value:.4g}{unit}"
+
+
+def cell_times(c, missing):
     """"4e-10 s per cell", or one for each pass length: "5.6e-10 s per cell (fuse 1), 2.1e-10
-    (fuse 32)"."""
+    (fuse 32)"; "not determined" for those the runs do not give."""
     if len(c) == 1:
-        return f"{next(iter(c.values())):.4g} s per cell"
-    return ", ".join(f"{value:.4g}{' s per cell' if index == 0 else ''} (fuse {fuse})"
+        return constant_text("c", next(iter(c.values())), " s per cell", missing)
+    return ", ".join(constant_text(f"c (fuse {fuse})", value,
+                                   " s per cell" if index == 0 else "", missing) + f" (fuse {fuse})"
                      for index, (fuse, value) in enumerate(c.items()))
 
 
-def table(series, constants, fitted, problem):
+def why_not_determined(missing):
+    """"; beta not determined: ..." for each constant the runs do not give."""
+    return "".join(
+        f"; {name} not determined: " + REASONS.get(
+            (name, why), "the runs would have it negative, and it is held at 0")
+        for name, why in missing.items())
+
+
+def table(series, constants, fitted, missing, problem):
     """The text of the study: the model's constants, then a table per series."""
     if constants is None:
         lines = [f"model: not drawn: {problem}"]
@@ -282,8 +370,10 @@ def table(series, constants, fitted, problem):
                f"{' and '.join(fitted)} fitted from the runs, the others given" if fitted else
                "given")
         lines = ["model: t = c·cells/threads·crowding + alpha·messages + beta·bytes per step of the "
-                 f"busiest process; c = {cell_times(constants['c'])}, alpha = "
-                 f"{constants['alpha']:.4g} s, beta = {constants['beta']:.4g} s per byte ({how})"]
+                 f"busiest process; c = {cell_times(constants['c'], missing)}, alpha = "
+                 f"{constant_text('alpha', constants['alpha'], ' s', missing)}, beta = "
+                 f"{constant_text('beta', constants['beta'], ' s per byte', missing)} "
+                 f"({how}{why_not_determined(missing)})"]
     for one in series:
         columns = _columns(one.kind, constants is not None)
         lines += ["", f"{one.kind} scaling, {one.label}: {describe(one.configuration)}",

@@ -6,6 +6,7 @@ import pathlib
 import re
 
 from . import problem
+from .quoting import quoted
 from .run_folder import INITIAL_NAME, NAME, RunError, RunFolder, plural
 from .run_record import read_snapshot_record
 from .saved import MEMBER, Series
@@ -26,8 +27,8 @@ class TextRun(RunFolder):
         record = read_snapshot_record(folder) if folder.is_dir() else None
         super().__init__(folder, record)
         if record is not None and dt is not None and dt != record.dt:
-            raise RunError(f"{folder}: --dt {dt!r} where {record.path} gives the run's, "
-                           f"dt = {record.dt!r}")
+            raise RunError(f"{quoted(folder)}: --dt {dt!r} where {quoted(record.path)} gives "
+                           f"the run's, dt = {record.dt!r}")
         self.dt = record.dt if record is not None else problem.DT if dt is None else dt
         # Times are guessed only for a run without a record that is not heat2d's own.
         self.assumed_dt = record is None and dt is None and not (
@@ -66,12 +67,12 @@ class TextRun(RunFolder):
 def _series_of_prefix(folder, prefix):
     """Every FILE.S.npy beside `prefix` (FILE), and FILE.npy itself when it is there."""
     if not folder.is_dir():
-        raise RunError(f"{folder}: no such folder")
+        raise RunError(f"{quoted(folder)}: no such folder")
     name = f"{folder / prefix}.*.npy"
     paths = [folder / entry for entry in os.listdir(folder)
              if (member := MEMBER.fullmatch(entry)) and member.group(1) == prefix]
     if not paths:
-        raise RunError(f"{name}: no such files (FILE.S.npy, S the steps done)")
+        raise RunError(f"{quoted(name)}: no such files (FILE.S.npy, S the steps done)")
     final = folder / f"{prefix}.npy"
     if os.path.lexists(final):
         paths.append(final)
@@ -85,14 +86,14 @@ def _open_folder(folder, dt):
     prefixes = sorted({member.group(1) for entry in names if (member := MEMBER.fullmatch(entry))})
     text = any(NAME.fullmatch(entry) and entry != INITIAL_NAME for entry in names)
     if not prefixes and not text:
-        raise RunError(f"{folder}: no snapshot files (rank<R>_<step>.000000) and no series of "
-                       "saved fields (FILE.S.npy)")
+        raise RunError(f"{quoted(folder)}: no snapshot files (rank<R>_<step>.000000) and no "
+                       "series of saved fields (FILE.S.npy)")
     if not prefixes:
         return TextRun(folder, dt)
     choices = [f"'{folder / prefix}.*.npy'" for prefix in prefixes]
     choices += [f"'{folder / TEXT_PATTERN}'"] if text else []
     if len(choices) > 1:
-        raise RunError(f"{folder}: holds {len(choices)} runs, give one: "
+        raise RunError(f"{quoted(folder)}: holds {len(choices)} runs, give one: "
                        f"{', '.join(choices[:-1])} or {choices[-1]}")
     return _series_of_prefix(folder, prefixes[0])
 
@@ -104,7 +105,7 @@ def _open_pattern(path, dt):
         return TextRun(path.parent, dt)
     if series and not GLOB_CHARACTERS.search(str(path.parent / series.group(1))):
         return _series_of_prefix(path.parent, series.group(1))
-    raise RunError(f"{path}: heat2d-view expands FILE.*.npy (a series of saved fields) and "
+    raise RunError(f"{quoted(path)}: heat2d-view expands FILE.*.npy (a series of saved fields) and "
                    f"DIR/{TEXT_PATTERN} (a run's snapshot files), no other pattern")
 
 
@@ -150,6 +151,6 @@ def open_runs(arguments, count, dt=None):
     runs = [_open_group(kind, group, dt) for kind, group in groups]
     for run in runs:
         if dt is not None and run.unit == "step":
-            raise RunError(f"{run.name}: --dt is for snapshot files; a series' records give its "
-                           f"time step (here {run.dt!r})")
+            raise RunError(f"{quoted(run.name)}: --dt is for snapshot files; a series' records "
+                           f"give its time step (here {run.dt!r})")
     return runs

@@ -4,6 +4,7 @@ import os
 from xml.sax.saxutils import escape, quoteattr
 
 from . import problem
+from .quoting import quoted
 from .run_folder import RunError
 from .saved import field_layout
 
@@ -52,6 +53,6 @@ def write_xdmf(run, steps, path):
     try:
         data = text.encode("utf-8")
     except UnicodeEncodeError:
-        raise RunError(f"{run.name}: a name that is not UTF-8, which an XML file cannot "
+        raise RunError(f"{quoted(run.name)}: a name that is not UTF-8, which an XML file cannot "
                        "hold") from None
     path.write_bytes(data)
