@@ -426,6 +426,7 @@ BAD_INPUT = [
     (4, ["--split", "blocks", "--procs", "3x1"], "--procs 3x1 is 3 processes, but 4 were started"),
     (2, [], "OMP_NUM_THREADS='abc' is not a number of threads", {"OMP_NUM_THREADS": "abc"}),
     (2, [], "OMP_NUM_THREADS='' is not a number of threads", {"OMP_NUM_THREADS": ""}),
+    (1, [], "OMP_NUM_THREADS='0' is not a number of threads", {"OMP_NUM_THREADS": "0"}),
     (1, [], "OMP_NUM_THREADS=99999 is too many for a host of", {"OMP_NUM_THREADS": "99999"}),
     (2, ["--rows", 200000, "--cols", 200000, "--dt", 1e-12],
      "a 200000 x 200000 grid is too large for the memory"),
