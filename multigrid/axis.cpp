@@ -72,6 +72,27 @@ void gather(const Axis& fine, const Axis& coarse, AxisTransfer& t) {
   }
 }
 
+// The widest run of coarse unknowns around the middle one that gather alike, two evenly spaced
+// fine nodes apart.
+void find_regular(const Axis& fine, AxisTransfer& t) {
+  const int nodes = static_cast<int>(t.anchor.size());
+  const int middle = nodes / 2;
+  const auto regular = [&](int c) {
+    if (c < 1 || c > nodes - 2 || t.gather[c] != t.gather[middle]) return false;
+    const int f = t.anchor[c];
+    const double h = fine.position[f + 1] - fine.position[f];
+    return t.anchor[c + 1] - f == 2 && fine.position[f] - fine.position[f - 1] == h &&
+           fine.position[f + 2] - fine.position[f + 1] == h;
+  };
+  if (!regular(middle)) return;
+  int begin = middle;
+  int end = middle + 1;
+  while (regular(begin - 1)) --begin;
+  while (regular(end)) ++end;
+  t.regular[0] = begin;
+  t.regular[1] = end;
+}
+
 }  // namespace
 
 Axis finest_axis(int nodes, bool held_ends, double h) {
@@ -115,5 +136,6 @@ Axis coarser_axis(const Axis& fine, bool coarsen, AxisTransfer& transfer) {
   fill_couplings(coarse);
   interpolate(fine, coarse, transfer);
   gather(fine, coarse, transfer);
+  find_regular(fine, transfer);
   return coarse;
 }

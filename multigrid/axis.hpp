@@ -42,6 +42,10 @@ struct AxisTransfer {
   std::vector<double> part[2];  // and their weights (the second 0 where one suffices)
   std::vector<std::array<double, 3>> gather;  // each coarse node's weights of its anchor - 1,
                                               // anchor and anchor + 1
+  // Coarse nodes [begin, end) whose anchors lie two fine nodes apart among evenly spaced fine
+  // nodes, so that each gathers with the same weights and the fine node between two of them takes
+  // half of each: the loops take them eight at a time. Empty where the direction is not coarsened.
+  int regular[2] = {0, 0};
 };
 
 // The finest direction of a grid of `nodes` nodes along it, with spacing `h`.

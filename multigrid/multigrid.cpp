@@ -94,6 +94,12 @@ Multigrid::Multigrid(const Block& finest, const ProcessGrid& processes, int proc
   top.y = finest_axis(finest.grid.ny, false, spacing(finest.grid.ny));
   top.block = finest;
   top.a = coefficients(top.x, top.y, k);
+  // The operator's max-norm: its largest row sum, 1 + 2 (x_sum + y_sum).
+  double x_sum = 0.0;
+  double y_sum = 0.0;
+  for (double sum : top.a.x_sum) x_sum = std::max(x_sum, sum);
+  for (double sum : top.a.y_sum) y_sum = std::max(y_sum, sum);
+  attainable_ = ROUND_OFF * (1.0 + 2.0 * (x_sum + y_sum));
   levels_.push_back(std::move(top));
   build(processes, process_row, process_col, k);
 }
@@ -193,6 +199,13 @@ std::vector<double> Multigrid::level_seconds() const {
   return seconds;
 }
 
+void Multigrid::count_messages(int level, long long messages, long long bytes) {
+  counts_.messages += messages;
+  counts_.bytes += bytes;
+  if (counts_.level_messages.size() < grids_.size()) counts_.level_messages.resize(grids_.size());
+  counts_.level_messages[level] += messages;
+}
+
 // The largest of every process's `mine` (a block alone on no communicator, as in the unit
 // tests, has no one to ask).
 double Multigrid::largest(double mine) {
@@ -207,8 +220,7 @@ void Multigrid::exchange(Level& level, double** T, int depth) {
   if (!level.block.has_neighbours()) return;
   const double start = now();
   const ExchangeVolume volume = exchange_volume(level.block, depth);
-  counts_.messages += volume.messages;
-  counts_.bytes += volume.bytes;
+  count_messages(static_cast<int>(&level - levels_.data()), volume.messages, volume.bytes);
   exchange_halo(level.block, level.halo, T, depth);
   counts_.exchange_seconds += now() - start;
 }
@@ -280,8 +292,7 @@ void Multigrid::gather_part() {
   MPI_Gatherv(mine.data(), static_cast<int>(mine.size()), MPI_DOUBLE, all.data(), counts.data(),
               displacements.data(), MPI_DOUBLE, 0, comm);
   if (!root) {
-    counts_.messages += 1;
-    counts_.bytes += static_cast<long long>(mine.size() * sizeof(double));
+    count_messages(gathered_, 1, static_cast<long long>(mine.size() * sizeof(double)));
     return;
   }
   Level& whole = levels_[gathered_];
@@ -321,8 +332,8 @@ void Multigrid::scatter_part() {
   MPI_Scatterv(all.data(), counts.data(), displacements.data(), MPI_DOUBLE, received.data(),
                static_cast<int>(received.size()), MPI_DOUBLE, 0, comm);
   if (root) {
-    counts_.messages += static_cast<long long>(parts_.size()) - 1;
-    counts_.bytes += static_cast<long long>((all.size() - received.size()) * sizeof(double));
+    count_messages(gathered_, static_cast<long long>(parts_.size()) - 1,
+                   static_cast<long long>((all.size() - received.size()) * sizeof(double)));
   }
   const double* from = received.data();
   for (int i = mine.row_begin; i < mine.row_end; ++i, from += mine.cols()) {
@@ -398,10 +409,11 @@ SolveResult Multigrid::solve(double** u, double** f, const SolveControl& control
   const CoarsePart into = next(0, false);
   double residual = largest(pass(0, nullptr, 0, &into, team));
   result.first_residual = residual;
+  result.target = (control.tolerance + attainable_) * result.right_hand_side;
   for (;; ++result.cycles) {
     result.last_residual = residual;
-    const bool done = control.cycles > 0 ? result.cycles == control.cycles
-                                         : residual <= control.tolerance * result.right_hand_side;
+    const bool done =
+        control.cycles > 0 ? result.cycles == control.cycles : residual <= result.target;
     if (done) break;
     if (result.cycles == control.most_cycles) {
       result.converged = false;

@@ -14,19 +14,24 @@
 #include "solver/process_grid.hpp"
 #include "solver/team.hpp"
 
-// When a solve ends.
+// When a solve ends: when the residual's max-norm is at most `tolerance` times the size of the
+// system's data (the right-hand side and the held values), or times the least that doubles can
+// reach there: the residual of a solution right to the last bit is still about the operator's
+// norm times the data times the rounding unit, which for a time step far past the explicit limit
+// is above most tolerances.
 struct SolveControl {
-  double tolerance = 1e-10;  // the residual's max-norm against the right-hand side's
-  int cycles = 0;            // exactly this many V-cycles when positive, whatever the residual
-  int most_cycles = 60;      // a solve that needs more has failed
+  double tolerance = 1e-10;
+  int cycles = 0;        // exactly this many V-cycles when positive, whatever the residual
+  int most_cycles = 60;  // a solve that needs more has failed
 };
 
 // How one solve went. The norms are max-norms over the whole grid's unknowns.
 struct SolveResult {
   int cycles = 0;
-  double right_hand_side = 0.0;  // held rows' contributions included
+  double right_hand_side = 0.0;  // the size of the data: the largest of f and the held values
   double first_residual = 0.0;   // of the starting guess
   double last_residual = 0.0;
+  double target = 0.0;    // the residual it had to reach
   bool converged = true;  // false: the cycles ran out before the tolerance was met
 };
 
@@ -41,6 +46,7 @@ struct MultigridCounts {
   double exchange_seconds = 0.0;  // of which exchanging halos, gathering and scattering
   long long messages = 0;
   long long bytes = 0;
+  std::vector<long long> level_messages;  // of `messages`, by level (finest first)
 };
 
 // The levels run from the field's grid (level 0) to the coarsest, which is solved exactly. Each
@@ -76,6 +82,9 @@ class Multigrid {
   // The correction's ring a finer level's interpolation reads, for its ring GHOST deep (as deep,
   // along a direction that is not coarsened).
   static constexpr int CORRECTION_RING = GHOST;
+  // The residual a solve may stop at on account of rounding: this many rounding units (2^-52)
+  // times the operator's norm, relative to the data.
+  static constexpr double ROUND_OFF = 64 * 2.220446049250313e-16;
 
   // Over `finest` (this process's block of the field, ghost cells two deep, its neighbours on its
   // communicator, whose rank 0 gathers the coarse levels), one of `processes` at (process_row,
@@ -114,15 +123,17 @@ class Multigrid {
   void scatter_part();
   bool on_root() const;
   double largest(double mine);
+  void count_messages(int level, long long messages, long long bytes);
 
   std::vector<Level> levels_;  // the ones this process computes
   std::vector<GridSize> grids_;
   std::vector<AxisTransfer> to_x_;  // from level l to l + 1
   std::vector<AxisTransfer> to_y_;
-  int gathered_ = -1;  // the first level rank 0 solves alone, or -1
-  bool fused_ = true;  // whether the finest level's blocks take ghost zones GHOST deep
-  int last_ = 0;       // the coarsest level
-  Block part_;         // this process's part of level gathered_, ghost one deep
+  int gathered_ = -1;        // the first level rank 0 solves alone, or -1
+  bool fused_ = true;        // whether the finest level's blocks take ghost zones GHOST deep
+  double attainable_ = 0.0;  // the relative residual rounding allows, ROUND_OFF |A|
+  int last_ = 0;             // the coarsest level
+  Block part_;               // this process's part of level gathered_, ghost one deep
   double** part_f_ = nullptr;
   double** part_u_ = nullptr;
   std::vector<Region> parts_;  // every process's, in the grid of level gathered_, ring included

@@ -48,13 +48,8 @@ const double* interpolated_row(const Level& fine, const Correction& c, int I, in
   std::vector<double>& values = cache.values[k];
   values.resize(end - begin);
   const Block& coarse = *c.coarse.block;
-  const double* E = c.coarse.values[I - coarse.first_row] - coarse.first_col;
-  const AxisTransfer& y = *c.y;
-  const int* q0 = y.parent[0].data() + fine.block.first_col;
-  const int* q1 = y.parent[1].data() + fine.block.first_col;
-  const double* w0 = y.part[0].data() + fine.block.first_col;
-  const double* w1 = y.part[1].data() + fine.block.first_col;
-  for (int j = begin; j < end; ++j) values[j - begin] = w0[j] * E[q0[j]] + w1[j] * E[q1[j]];
+  interpolate_along_y(c.coarse.values[I - coarse.first_row], *c.y, fine.block.first_col,
+                      coarse.first_col, begin, end, values.data() - begin);
   return values.data() - begin;
 }
 
@@ -69,36 +64,59 @@ void prolong_row(const Level& fine, const Correction& c, int i, int begin, int e
 }
 
 // The last three residual rows over a range of columns, each kept until the coarse rows that need
-// it are restricted. Rows and columns outside the span, which have no residual, read as zero (a
-// column either side of the range is kept zero for them).
+// it are restricted, with each row already gathered along y onto the coarse columns the thread
+// restricts. Rows and columns outside the span, which have no residual, read as zero (a margin of
+// zeros either side of the range, as wide as the vector loops read past it).
 struct ResidualRows {
-  int begin = 0;  // the columns computed
+  static constexpr int MARGIN = 8;
+  int begin = 0;  // the fine columns computed
   int end = 0;
+  int coarse_begin = 0;  // the coarse columns gathered onto
+  int coarse_end = 0;
   int row[3] = {INT_MIN, INT_MIN, INT_MIN};
   std::vector<double> values[3];
+  std::vector<double> gathered[3];
   std::vector<double> zero;
   int next = 0;
 
-  void reset(int first, int last) {
+  void reset(int first, int last, int coarse_first, int coarse_last) {
     begin = first;
     end = std::max(first, last);
+    coarse_begin = coarse_first;
+    coarse_end = std::max(coarse_first, coarse_last);
     for (int k = 0; k < 3; ++k) {
       row[k] = INT_MIN;
-      values[k].assign(end - begin + 2, 0.0);
+      values[k].assign(end - begin + 2 * MARGIN, 0.0);
+      gathered[k].assign(coarse_end - coarse_begin, 0.0);
     }
-    zero.assign(end - begin + 2, 0.0);
+    zero.assign(coarse_end - coarse_begin, 0.0);
   }
-  double* slot(int r) {
+  // The slot for row r: its fine values, indexed by the block's columns.
+  int slot(int r) {
     const int k = next;
     next = (next + 1) % 3;
     row[k] = r;
-    return values[k].data() + 1 - begin;
+    return k;
   }
+  double* fine(int k) { return values[k].data() + MARGIN - begin; }
+  double* coarse(int k) { return gathered[k].data() - coarse_begin; }
+  // Row r gathered along y, indexed by the coarse block's columns.
   const double* at(int r) const {
     for (int k = 0; k < 3; ++k) {
-      if (row[k] == r) return values[k].data() + 1 - begin;
+      if (row[k] == r) return gathered[k].data() - coarse_begin;
     }
-    return zero.data() + 1 - begin;
+    return zero.data() - coarse_begin;
+  }
+};
+
+// The coarse columns [begin, end) (the coarse block's) that one part of the pass restricts.
+struct Columns {
+  int begin = INT_MAX;
+  int end = INT_MIN;
+
+  void add(int J) {
+    begin = std::min(begin, J);
+    end = std::max(end, J + 1);
   }
 };
 
@@ -126,12 +144,17 @@ struct Runner {
     }
   }
 
-  // The residual of row r over the kept columns, and its largest magnitude on the unknowns.
+  // The residual of row r over the kept columns, gathered along y onto the coarse ones; its
+  // largest magnitude on the unknowns.
   void residual_row_of(int r) {
     const Region& span = restriction->span;
     if (r < span.row_begin || r >= span.row_end || residuals.begin >= residuals.end) return;
-    double* out = residuals.slot(r);
+    const int k = residuals.slot(r);
+    double* out = residuals.fine(k);
     residual_row(level, r, residuals.begin, residuals.end, out);
+    restrict_along_y(out, *restriction->y, level.block.first_col,
+                     restriction->coarse.block->first_col, residuals.coarse_begin,
+                     residuals.coarse_end, residuals.coarse(k));
     const Region unknowns = level.unknowns();
     if (r < unknowns.row_begin || r >= unknowns.row_end) return;
     const int first = std::max(residuals.begin, unknowns.col_begin);
@@ -139,26 +162,21 @@ struct Runner {
     if (first < last) largest = std::max(largest, largest_magnitude(out, first, last));
   }
 
-  // Coarse row I (the coarse block's own) at the coarse columns `columns`.
-  void restrict_row(int I, const std::vector<int>& columns) {
+  // Coarse row I (the coarse block's own) at the coarse columns the residual rows were gathered
+  // onto: ((0 + x0 R(F - 1)) + x1 R(F)) + x2 R(F + 1), R the rows gathered along y.
+  void restrict_row(int I) {
     const Block& c = *restriction->coarse.block;
     const int row = c.first_row + I;
     const int F = restriction->x->anchor[row] - level.block.first_row;
     const std::array<double, 3>& gx = restriction->x->gather[row];
-    const double* r[3] = {residuals.at(F - 1), residuals.at(F), residuals.at(F + 1)};
-    double* out = restriction->coarse.values[I];
-    const AxisTransfer& y = *restriction->y;
-    for (int J : columns) {
-      const int col = c.first_col + J;
-      const int G = y.anchor[col] - level.block.first_col;
-      const std::array<double, 3>& gy = y.gather[col];
-      double sum = 0.0;
-      for (int a = 0; a < 3; ++a) {
-        sum += gx[a] * ((gy[0] * r[a][G - 1] + gy[1] * r[a][G]) + gy[2] * r[a][G + 1]);
-      }
-      out[J] = sum;
+    const double* __restrict r0 = residuals.at(F - 1);
+    const double* __restrict r1 = residuals.at(F);
+    const double* __restrict r2 = residuals.at(F + 1);
+    double* __restrict out = restriction->coarse.values[I];
+    for (int J = residuals.coarse_begin; J < residuals.coarse_end; ++J) {
+      out[J] = ((0.0 + gx[0] * r0[J]) + gx[1] * r1[J]) + gx[2] * r2[J];
     }
-    cells += static_cast<long long>(columns.size());
+    cells += residuals.coarse_end - residuals.coarse_begin;
   }
 
   // The fine row whose residual completes coarse row I's: its anchor's next, or the span's last.
@@ -170,7 +188,7 @@ struct Runner {
 
   // The stages in the band as a wavefront from row `top`, then the residual rows and the coarse
   // rows whose columns `columns` the band restricts.
-  void band(const Band& b, int top, const Region& coarse_rows, const std::vector<int>& columns) {
+  void band(const Band& b, int top, const Region& coarse_rows, const Columns& columns) {
     const int n = count();
     std::vector<int> begin(n);
     std::vector<int> end(n);
@@ -184,7 +202,7 @@ struct Runner {
       int first = 0;
       int last = 0;
       band_columns(restriction->span, b, n, first, last);
-      residuals.reset(first, last);
+      residuals.reset(first, last, columns.begin, columns.end);
       bottom = std::max(bottom, restriction->span.row_end + n);
     }
     for (int p = top; p < bottom; ++p) {
@@ -192,7 +210,7 @@ struct Runner {
       if (restriction == nullptr) continue;
       residual_row_of(p - n);
       while (next_coarse < coarse_rows.row_end && ready_at(next_coarse) <= p - n) {
-        restrict_row(next_coarse++, columns);
+        restrict_row(next_coarse++);
       }
     }
   }
@@ -200,22 +218,22 @@ struct Runner {
   // The columns about boundary `b` that neither band could do alone, stage by stage; then the
   // residual over `strip` and the coarse columns `columns` restricted from it.
   void boundary(int b, const Region& coarse_rows, int strip_begin, int strip_end,
-                const std::vector<int>& columns) {
+                const Columns& columns) {
     for (int s = 1; s < count(); ++s) {
       const Region& region = stages[s].region;
       const int begin = std::max(region.col_begin, b - s);
       const int end = std::min(region.col_end, b + s);
       for (int r = region.row_begin; r < region.row_end; ++r) stage_row(s, r, begin, end);
     }
-    if (restriction == nullptr || columns.empty()) return;
-    residuals.reset(strip_begin, strip_end);
+    if (restriction == nullptr || columns.begin >= columns.end) return;
+    residuals.reset(strip_begin, strip_end, columns.begin, columns.end);
     int done = INT_MIN;
     for (int I = coarse_rows.row_begin; I < coarse_rows.row_end; ++I) {
       const int F =
           restriction->x->anchor[restriction->coarse.block->first_row + I] - level.block.first_row;
       for (int r = std::max(done + 1, F - 1); r <= F + 1; ++r) residual_row_of(r);
       done = F + 1;
-      restrict_row(I, columns);
+      restrict_row(I);
     }
   }
 };
@@ -245,8 +263,8 @@ double run_pass(const Level& level, const std::vector<Stage>& stages, const Corr
   // Each coarse column goes to the band whose own residual columns hold its three fine columns,
   // or else to the boundary nearest its anchor.
   Region coarse_rows;
-  std::vector<std::vector<int>> band_columns_of(bands);
-  std::vector<std::vector<int>> boundary_columns(bands);
+  std::vector<Columns> band_columns_of(bands);
+  std::vector<Columns> boundary_columns(bands);
   std::vector<int> strip_begin(bands, INT_MAX);
   std::vector<int> strip_end(bands, INT_MIN);
   if (restriction != nullptr) {
@@ -269,7 +287,7 @@ double run_pass(const Level& level, const std::vector<Stage>& stages, const Corr
         if (held(G - 1) && held(G) && held(G + 1)) owner = t;
       }
       if (owner >= 0) {
-        band_columns_of[owner].push_back(J);
+        band_columns_of[owner].add(J);
         continue;
       }
       // Boundary t lies between bands t and t + 1.
@@ -277,7 +295,7 @@ double run_pass(const Level& level, const std::vector<Stage>& stages, const Corr
       for (int t = 1; t + 1 < bands; ++t) {
         if (std::abs(G - all[t].end) < std::abs(G - all[nearest].end)) nearest = t;
       }
-      boundary_columns[nearest].push_back(J);
+      boundary_columns[nearest].add(J);
       strip_begin[nearest] = std::max(span.col_begin, std::min(strip_begin[nearest], G - 1));
       strip_end[nearest] = std::min(span.col_end, std::max(strip_end[nearest], G + 2));
     }

@@ -199,6 +199,49 @@ __attribute__((target("avx512f"))) void add_between8(double* __restrict u, const
   for (int j = begin; j < end; ++j) u[j] += w0 * a[j] + w1 * b[j];
 }
 
+// Lanes 0, 2, .., 14 of (a, b), or lanes 1, 3, .., 15: every other value of sixteen.
+__attribute__((target("avx512f"))) inline __m512d every_other(__m512d a, __m512d b, int odd) {
+  const __m512i index = odd ? _mm512_set_epi64(15, 13, 11, 9, 7, 5, 3, 1)
+                            : _mm512_set_epi64(14, 12, 10, 8, 6, 4, 2, 0);
+  return _mm512_permutex2var_pd(a, index, b);
+}
+
+// Eight coarse columns at a time from J, whose anchors are 2 apart from G: the three values about
+// each anchor taken out of the residual row by every other value.
+__attribute__((target("avx512f"))) void restrict_along_y8(const double* r, int G, int count,
+                                                          const std::array<double, 3>& g,
+                                                          double* out) {
+  const __m512d g0 = _mm512_set1_pd(g[0]);
+  const __m512d g1 = _mm512_set1_pd(g[1]);
+  const __m512d g2 = _mm512_set1_pd(g[2]);
+  for (int k = 0; k + 8 <= count; k += 8, G += 16) {
+    const __m512d low = _mm512_loadu_pd(r + G - 1);
+    const __m512d high = _mm512_loadu_pd(r + G + 7);
+    const __m512d before = every_other(low, high, 0);
+    const __m512d at = every_other(low, high, 1);
+    const __m512d after = every_other(_mm512_loadu_pd(r + G + 1), _mm512_loadu_pd(r + G + 9), 0);
+    const __m512d sum = _mm512_add_pd(
+        _mm512_add_pd(_mm512_mul_pd(g0, before), _mm512_mul_pd(g1, at)), _mm512_mul_pd(g2, after));
+    _mm512_storeu_pd(out + k, sum);
+  }
+}
+
+// Eight fine columns at a time from an anchor, four coarse values apart: on an anchor the coarse
+// value whole, between two anchors half of each.
+__attribute__((target("avx512f"))) void interpolate_along_y8(const double* E, int count,
+                                                             double* out) {
+  const __m512i first = _mm512_set_epi64(3, 3, 2, 2, 1, 1, 0, 0);
+  const __m512i second = _mm512_set_epi64(4, 3, 3, 2, 2, 1, 1, 0);
+  const __m512d w0 = _mm512_set_pd(0.5, 1.0, 0.5, 1.0, 0.5, 1.0, 0.5, 1.0);
+  const __m512d w1 = _mm512_set_pd(0.5, 0.0, 0.5, 0.0, 0.5, 0.0, 0.5, 0.0);
+  for (int k = 0; k + 8 <= count; k += 8, E += 4) {
+    const __m512d coarse = _mm512_loadu_pd(E);
+    const __m512d sum = _mm512_add_pd(_mm512_mul_pd(w0, _mm512_permutexvar_pd(first, coarse)),
+                                      _mm512_mul_pd(w1, _mm512_permutexvar_pd(second, coarse)));
+    _mm512_storeu_pd(out + k, sum);
+  }
+}
+
 #endif
 
 // Whether the vector loops run here (a processor with AVX-512, and not a test that asks for the
@@ -254,17 +297,12 @@ void residual_row(const Level& level, int i, int begin, int end, double* out, bo
 }
 
 double right_hand_side_row_norm(const Level& level, int i, int begin, int end) {
-  const RowView c = row_view(level, i);
   const int row = level.block.first_row + i;
   const bool above = row - 1 == 0;
   const bool below = row + 1 == level.block.grid.nx - 1;
-  double largest = 0.0;
-  for (int j = begin; j < end; ++j) {
-    double b = level.f[i][j];
-    if (above) b += c.x_lower * level.u[i - 1][j];
-    if (below) b += c.x_upper * level.u[i + 1][j];
-    largest = std::max(largest, std::fabs(b));
-  }
+  double largest = largest_magnitude(level.f[i], begin, end);
+  if (above) largest = std::max(largest, largest_magnitude(level.u[i - 1], begin, end));
+  if (below) largest = std::max(largest, largest_magnitude(level.u[i + 1], begin, end));
   return largest;
 }
 
@@ -299,4 +337,54 @@ void add_between(double* __restrict u, const double* a, const double* b, double 
   }
 #endif
   for (int j = begin; j < end; ++j) u[j] += w0 * a[j] + w1 * b[j];
+}
+
+void restrict_along_y(const double* r, const AxisTransfer& y, int fine_col, int coarse_col,
+                      int first, int last, double* out) {
+  int J = first;
+  const auto scalar = [&](int to) {
+    for (; J < to; ++J) {
+      const int G = y.anchor[coarse_col + J] - fine_col;
+      const std::array<double, 3>& g = y.gather[coarse_col + J];
+      out[J] = (g[0] * r[G - 1] + g[1] * r[G]) + g[2] * r[G + 1];
+    }
+  };
+#if HEAT2D_X86
+  const int begin = std::max(first, y.regular[0] - coarse_col);
+  const int end = std::min(last, y.regular[1] - coarse_col);
+  if (vectors(true) && end - begin >= 8) {
+    scalar(begin);
+    const int count = (end - begin) / 8 * 8;
+    restrict_along_y8(r, y.anchor[coarse_col + J] - fine_col, count, y.gather[coarse_col + J],
+                      out + J);
+    J += count;
+  }
+#endif
+  scalar(last);
+}
+
+void interpolate_along_y(const double* E, const AxisTransfer& y, int fine_col, int coarse_col,
+                         int begin, int end, double* out) {
+  int j = begin;
+  const auto scalar = [&](int to) {
+    for (; j < to; ++j) {
+      const int col = fine_col + j;
+      out[j] = y.part[0][col] * E[y.parent[0][col] - coarse_col] +
+               y.part[1][col] * E[y.parent[1][col] - coarse_col];
+    }
+  };
+#if HEAT2D_X86
+  if (vectors(true) && y.regular[1] - y.regular[0] >= 8) {
+    // From the first regular anchor at or after j to the fine column after the last one.
+    int c = std::max(y.regular[0], y.parent[0][fine_col + j] + 1);
+    const int stop = std::min(end, y.anchor[y.regular[1] - 1] + 2 - fine_col);
+    if (c < y.regular[1] && y.anchor[c] - fine_col < stop) {
+      scalar(y.anchor[c] - fine_col);
+      const int count = (stop - j) / 8 * 8;
+      if (count > 0) interpolate_along_y8(E + c - coarse_col, count, out + j);
+      j += std::max(0, count);
+    }
+  }
+#endif
+  scalar(end);
 }

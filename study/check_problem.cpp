@@ -71,6 +71,9 @@ std::string method_problem(const StudyOptions& o) {
            " is out of range: a residual reduction between 0 and 1, such as 1e-10";
   }
   if (m.cycles < 0) return "--cycles " + std::to_string(m.cycles) + " is negative";
+  if (m.most_cycles < 1) {
+    return "--most-cycles " + std::to_string(m.most_cycles) + " is too few: at least 1";
+  }
   if (is_implicit(m.method) && o.parallel.exchange == Exchange::overlap) {
     return std::string("--method ") + method_name(m.method) +
            " does not combine with --exchange overlap: the multigrid exchanges its halos between "

@@ -64,6 +64,13 @@ SolveFigures solve_figures(const Multigrid& multigrid, MPI_Comm comm) {
     f.level_grids.push_back(std::to_string(grid.nx) + " x " + std::to_string(grid.ny));
   }
   f.level_grids.resize(f.level_shares.size());
+  std::vector<double> messages(multigrid.grids().size(), 0.0);
+  for (std::size_t l = 0; l < c.level_messages.size() && l < messages.size(); ++l) {
+    messages[l] = c.level_messages[l] / cycles;
+  }
+  MPI_Allreduce(MPI_IN_PLACE, messages.data(), static_cast<int>(messages.size()), MPI_DOUBLE,
+                MPI_MAX, comm);
+  f.level_messages = messages;
   f.distributed_levels = multigrid.distributed_levels();
   return f;
 }

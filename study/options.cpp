@@ -10,6 +10,7 @@
 const char* const STUDY_USAGE =
     "usage: mpiexec -n P heat2d-study [--rows NX] [--cols NY] [--steps S | --until T] [--dt DT]\n"
     "                   [--method explicit|euler|cn|trbdf2] [--tolerance R] [--cycles N]\n"
+    "                   [--most-cycles N]\n"
     "                   [--every K] [--split strips|blocks] [--procs PXxPY]\n"
     "                   [--exchange blocking|overlap] [--save FILE.npy [--save-every K]]\n"
     "                   [--restart FILE.S.npy] [--initial FILE.npy]\n"
@@ -30,8 +31,10 @@ const char* const STUDY_USAGE =
     "                     cn: Crank-Nicolson, started by four backward Euler half-steps;\n"
     "                     trbdf2: TR-BDF2 (second order, L-stable)\n"
     "  --tolerance R      an implicit step's linear solve ends when the residual's max-norm is\n"
-    "                     at most R times the right-hand side's (default 1e-10)\n"
+    "                     at most R times the largest of the right-hand side and the held\n"
+    "                     values, or as small as rounding lets it be (default 1e-10)\n"
     "  --cycles N         exactly N multigrid V-cycles per solve instead (for studies)\n"
+    "  --most-cycles N    a solve that needs more V-cycles stops the run (default 60)\n"
     "  --every K          snapshot files every K steps as heat2d writes them, 0 for none\n"
     "                     (default 10)\n"
     "  --split strips     P strips of whole rows, as heat2d splits the grid (default)\n"
@@ -173,81 +176,101 @@ std::string read_count_or_auto(const std::string& option, const char* text, int&
   return problem;
 }
 
+// Each option that takes a value reads it where it belongs; `n` is the option's name.
+using Reader = std::string (*)(const std::string& n, const char* value, StudyOptions& o);
+
+std::string rows(const std::string& n, const char* v, StudyOptions& o) {
+  o.given.rows = true;
+  return read_int(n, v, o.problem.grid.nx);
+}
+std::string cols(const std::string& n, const char* v, StudyOptions& o) {
+  o.given.cols = true;
+  return read_int(n, v, o.problem.grid.ny);
+}
+std::string steps(const std::string& n, const char* v, StudyOptions& o) {
+  o.given.steps = true;
+  return read_int(n, v, o.problem.steps);
+}
+std::string until(const std::string& n, const char* v, StudyOptions& o) {
+  return read_double(n, v, o.problem.until);
+}
+std::string dt(const std::string& n, const char* v, StudyOptions& o) {
+  o.given.dt = true;
+  return read_double(n, v, o.problem.dt);
+}
+std::string method(const std::string& n, const char* v, StudyOptions& o) {
+  o.given.method = true;
+  return read_choice(n, v, METHOD_NAMES, o.method.method);
+}
+std::string tolerance(const std::string& n, const char* v, StudyOptions& o) {
+  return read_double(n, v, o.method.tolerance);
+}
+std::string cycles(const std::string& n, const char* v, StudyOptions& o) {
+  return read_int(n, v, o.method.cycles);
+}
+std::string most_cycles(const std::string& n, const char* v, StudyOptions& o) {
+  return read_int(n, v, o.method.most_cycles);
+}
+std::string every(const std::string& n, const char* v, StudyOptions& o) {
+  return read_int(n, v, o.output.every);
+}
+std::string save(const std::string& n, const char* v, StudyOptions& o) {
+  return read_path(n, v, o.output.save);
+}
+std::string save_every(const std::string& n, const char* v, StudyOptions& o) {
+  return read_int(n, v, o.output.save_every);
+}
+std::string monitor(const std::string& n, const char* v, StudyOptions& o) {
+  return read_int(n, v, o.output.monitor);
+}
+std::string restart(const std::string& n, const char* v, StudyOptions& o) {
+  return read_path(n, v, o.problem.restart);
+}
+std::string initial(const std::string& n, const char* v, StudyOptions& o) {
+  return read_path(n, v, o.problem.initial);
+}
+std::string split(const std::string& n, const char* v, StudyOptions& o) {
+  return read_choice(n, v, SPLITS, o.parallel.split);
+}
+std::string procs(const std::string&, const char* v, StudyOptions& o) {
+  return read_grid(v, o.parallel.procs);
+}
+std::string exchange(const std::string& n, const char* v, StudyOptions& o) {
+  return read_choice(n, v, EXCHANGES, o.parallel.exchange);
+}
+std::string stores(const std::string& n, const char* v, StudyOptions& o) {
+  return read_choice(n, v, STORES, o.parallel.stores);
+}
+std::string threads(const std::string& n, const char* v, StudyOptions& o) {
+  o.given.threads = true;
+  return read_int(n, v, o.parallel.threads);
+}
+std::string fuse(const std::string& n, const char* v, StudyOptions& o) {
+  return read_count_or_auto(n, v, o.parallel.pass_length);
+}
+std::string tile(const std::string& n, const char* v, StudyOptions& o) {
+  int& width = o.parallel.tile_width;
+  const std::string problem = read_int(n, v, width);
+  if (!problem.empty() || (width >= 16 && width % 8 == 0)) return problem;
+  return n + " " + std::to_string(width) +
+         " is not a whole number of cache lines: a multiple of 8 columns, at least 16";
+}
+
 // An option that takes a value, and where that value goes.
 struct ValueOption {
   const char* name;
-  std::string (*read)(const std::string& option, const char* value, StudyOptions& o);
+  Reader read;
 };
 
 const ValueOption VALUE_OPTIONS[] = {
-    {"--rows",
-     [](const std::string& n, const char* v, StudyOptions& o) {
-       o.given.rows = true;
-       return read_int(n, v, o.problem.grid.nx);
-     }},
-    {"--cols",
-     [](const std::string& n, const char* v, StudyOptions& o) {
-       o.given.cols = true;
-       return read_int(n, v, o.problem.grid.ny);
-     }},
-    {"--steps",
-     [](const std::string& n, const char* v, StudyOptions& o) {
-       o.given.steps = true;
-       return read_int(n, v, o.problem.steps);
-     }},
-    {"--until", [](const std::string& n, const char* v,
-                   StudyOptions& o) { return read_double(n, v, o.problem.until); }},
-    {"--dt",
-     [](const std::string& n, const char* v, StudyOptions& o) {
-       o.given.dt = true;
-       return read_double(n, v, o.problem.dt);
-     }},
-    {"--method",
-     [](const std::string& n, const char* v, StudyOptions& o) {
-       o.given.method = true;
-       return read_choice(n, v, METHOD_NAMES, o.method.method);
-     }},
-    {"--tolerance", [](const std::string& n, const char* v,
-                       StudyOptions& o) { return read_double(n, v, o.method.tolerance); }},
-    {"--cycles", [](const std::string& n, const char* v,
-                    StudyOptions& o) { return read_int(n, v, o.method.cycles); }},
-    {"--every", [](const std::string& n, const char* v,
-                   StudyOptions& o) { return read_int(n, v, o.output.every); }},
-    {"--save", [](const std::string& n, const char* v,
-                  StudyOptions& o) { return read_path(n, v, o.output.save); }},
-    {"--save-every", [](const std::string& n, const char* v,
-                        StudyOptions& o) { return read_int(n, v, o.output.save_every); }},
-    {"--monitor", [](const std::string& n, const char* v,
-                     StudyOptions& o) { return read_int(n, v, o.output.monitor); }},
-    {"--restart", [](const std::string& n, const char* v,
-                     StudyOptions& o) { return read_path(n, v, o.problem.restart); }},
-    {"--initial", [](const std::string& n, const char* v,
-                     StudyOptions& o) { return read_path(n, v, o.problem.initial); }},
-    {"--split", [](const std::string& n, const char* v,
-                   StudyOptions& o) { return read_choice(n, v, SPLITS, o.parallel.split); }},
-    {"--procs", [](const std::string&, const char* v,
-                   StudyOptions& o) { return read_grid(v, o.parallel.procs); }},
-    {"--exchange",
-     [](const std::string& n, const char* v, StudyOptions& o) {
-       return read_choice(n, v, EXCHANGES, o.parallel.exchange);
-     }},
-    {"--stores", [](const std::string& n, const char* v,
-                    StudyOptions& o) { return read_choice(n, v, STORES, o.parallel.stores); }},
-    {"--threads",
-     [](const std::string& n, const char* v, StudyOptions& o) {
-       o.given.threads = true;
-       return read_int(n, v, o.parallel.threads);
-     }},
-    {"--fuse", [](const std::string& n, const char* v,
-                  StudyOptions& o) { return read_count_or_auto(n, v, o.parallel.pass_length); }},
-    {"--tile",
-     [](const std::string& n, const char* v, StudyOptions& o) {
-       int& width = o.parallel.tile_width;
-       const std::string problem = read_int(n, v, width);
-       if (!problem.empty() || (width >= 16 && width % 8 == 0)) return problem;
-       return n + " " + std::to_string(width) +
-              " is not a whole number of cache lines: a multiple of 8 columns, at least 16";
-     }},
+    {"--rows", rows},           {"--cols", cols},       {"--steps", steps},
+    {"--until", until},         {"--dt", dt},           {"--method", method},
+    {"--tolerance", tolerance}, {"--cycles", cycles},   {"--most-cycles", most_cycles},
+    {"--every", every},         {"--save", save},       {"--save-every", save_every},
+    {"--monitor", monitor},     {"--restart", restart}, {"--initial", initial},
+    {"--split", split},         {"--procs", procs},     {"--exchange", exchange},
+    {"--stores", stores},       {"--threads", threads}, {"--fuse", fuse},
+    {"--tile", tile},
 };
 
 const ValueOption* value_option(const std::string& name) {

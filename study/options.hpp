@@ -27,6 +27,7 @@ struct MethodOptions {
   Method method = Method::explicit_update;
   double tolerance = 1e-10;  // of the residual's max-norm, against the right-hand side's
   int cycles = 0;            // V-cycles per solve when positive, instead of the tolerance
+  int most_cycles = 60;      // a solve that needs more fails the run
 };
 
 // How the work is divided and run.

@@ -153,6 +153,7 @@ std::unique_ptr<Stepper> make_stepper(const Run& run) {
     SolveControl control;
     control.tolerance = o.method.tolerance;
     control.cycles = o.method.cycles;
+    control.most_cycles = o.method.most_cycles;
     int coords[2] = {0, 0};
     MPI_Cart_coords(run.place.cart, run.place.rank, 2, coords);
     return std::make_unique<ImplicitStepper>(run.place.block, run.place.processes, coords[0],

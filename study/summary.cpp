@@ -108,6 +108,8 @@ Json json_spread(const Spread& s) {
 Json json_solves(const SolveFigures& s) {
   Json shares = Json::array();
   for (double share : s.level_shares) shares.push_back(measured(share));
+  Json messages = Json::array();
+  for (double count : s.level_messages) messages.push_back(measured(count));
   return {
       {"solves", s.solves},
       {"cycles", s.cycles},
@@ -118,7 +120,8 @@ Json json_solves(const SolveFigures& s) {
       {"level_shares", shares},
       {"level_grids", s.level_grids},
       {"distributed_levels", s.distributed_levels},
-      {"messages_per_cycle", measured(s.messages_per_cycle)}};
+      {"messages_per_cycle", measured(s.messages_per_cycle)},
+      {"level_messages_per_cycle", messages}};
 }
 
 // One key per line, in the order scripts have always read them; a new key is one more line.
@@ -206,8 +209,8 @@ std::string text_summary(const RunFigures& f, double final_time, double per_step
          " per step (most of any process), in " + format("%.3g", f.traffic.messages_per_step) +
          " messages\n" + "  threads             " + threads_text(f.threads) + "\n" + method +
          "  memory              " + format("%.3g", f.peak_bytes / (1024.0 * 1024.0)) +
-         " MiB resident at most (largest process)\n" +
-         saved(f) + per_process(f) + "  largest difference  " + error + "\n";
+         " MiB resident at most (largest process)\n" + saved(f) + per_process(f) +
+         "  largest difference  " + error + "\n";
 }
 
 }  // namespace

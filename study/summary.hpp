@@ -74,6 +74,7 @@ struct SolveFigures {
   std::vector<std::string> level_grids;  // each level's grid, "1024 x 1024"
   int distributed_levels = 0;            // spread over the processes; the rest on one
   double messages_per_cycle = 0.0;       // of the process that sends the most
+  std::vector<double> level_messages;    // per cycle on each level, most of any process
 };
 
 struct RunFigures {

@@ -101,6 +101,7 @@ const BadInput BAD_INPUT[] = {
     {1, {"--method", "rk4"}, "option --method takes explicit, euler, cn or trbdf2, not 'rk4'"},
     {1, {"--method", "cn", "--tolerance", "1"}, "--tolerance 1 is out of range"},
     {1, {"--method", "euler", "--cycles", "-2"}, "--cycles -2 is negative"},
+    {1, {"--method", "euler", "--most-cycles", "0"}, "--most-cycles 0 is too few: at least 1"},
     {1, {"--method", "trbdf2", "--fuse", "4"}, "--fuse 4 does not combine with --method trbdf2"},
     {2,
      {"--method", "euler", "--exchange", "overlap"},
