@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
   record.rows = record.cols = n;
   record.steps = 1;
   record.dt = 1e-9;
-  const std::string header = npy_header(n, n);
+  const std::string header = npy_header({n, n});
 
   std::vector<double> saves;
   std::vector<double> sums;
@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
     }
   };
   const auto sum = [&] {
-    sums.push_back(timed([&] { field_crc32(header, T, block, n, n, MPI_COMM_WORLD); }));
+    sums.push_back(timed([&] { field_crc32(header, T, block, MPI_COMM_WORLD); }));
   };
   for (int round = 0; round < rounds && problem.empty(); ++round) {
     if (round % 2 == 0)

@@ -28,14 +28,14 @@ std::uint32_t shifted(std::uint32_t remainder, std::uint64_t zeros) {
 
 }  // namespace
 
-BlockChecksum::BlockChecksum(const Block& block, const int& NUMBER_OF_NODES_X,
-                             const int& NUMBER_OF_NODES_Y) {
+BlockChecksum::BlockChecksum(const Block& block) {
   const std::uint64_t value = sizeof(double);
-  field_bytes_ = static_cast<std::uint64_t>(NUMBER_OF_NODES_X) * NUMBER_OF_NODES_Y * value;
-  row_gap_ = static_cast<std::uint64_t>(NUMBER_OF_NODES_Y - block.cols) * value;
+  const std::uint64_t ny = block.grid.ny;
+  field_bytes_ = static_cast<std::uint64_t>(block.grid.nx) * ny * value;
+  row_gap_ = (ny - block.cols) * value;
   const std::uint64_t end_of_block =
-      (static_cast<std::uint64_t>(block.first_row + block.rows - 1) * NUMBER_OF_NODES_Y +
-       block.first_col + block.cols) *
+      (static_cast<std::uint64_t>(block.first_row + block.rows - 1) * ny + block.first_col +
+       block.cols) *
       value;
   after_block_ = field_bytes_ - end_of_block;
   row_bytes_ = static_cast<std::size_t>(block.cols) * sizeof(double);
@@ -72,9 +72,8 @@ std::uint32_t BlockChecksum::file_crc32(const std::string& header, MPI_Comm comm
 }
 
 std::uint32_t field_crc32(const std::string& header, double** T, const Block& block,
-                          const int& NUMBER_OF_NODES_X, const int& NUMBER_OF_NODES_Y,
                           MPI_Comm comm) {
-  BlockChecksum sum(block, NUMBER_OF_NODES_X, NUMBER_OF_NODES_Y);
+  BlockChecksum sum(block);
   for (int i = 0; i < block.rows; ++i) sum.add_row(T[i]);
   return sum.file_crc32(header, comm);
 }

@@ -10,12 +10,12 @@
 #include "common/block.hpp"
 
 // One process's share of the CRC-32 (zlib's: the one gzip, PNG and Python's zlib.crc32 give) of
-// the file that holds a header and then the NUMBER_OF_NODES_X x NUMBER_OF_NODES_Y field row by row,
-// each process's block at its place: added up from the block's rows as they are written or read,
+// the file that holds a header and then the block's grid row by row, each process's block at its
+// place: added up from the block's rows as they are written or read,
 // in order, while they are still in the cache.
 class BlockChecksum {
  public:
-  BlockChecksum(const Block& block, const int& NUMBER_OF_NODES_X, const int& NUMBER_OF_NODES_Y);
+  explicit BlockChecksum(const Block& block);
 
   // The block's next row, of block.cols values.
   void add_row(const double* row);
@@ -38,5 +38,4 @@ class BlockChecksum {
 // process holds its block (block.rows rows of T), on rank 0; the bytes a save writes, or a
 // restart has read.
 std::uint32_t field_crc32(const std::string& header, double** T, const Block& block,
-                          const int& NUMBER_OF_NODES_X, const int& NUMBER_OF_NODES_Y,
                           MPI_Comm comm);

@@ -42,8 +42,9 @@ int transfer(int fd, std::vector<iovec>& parts, off_t offset, bool writing) {
   return 0;
 }
 
-int transfer_block(int fd, std::size_t offset, double** T, const Block& block, const int& NY,
+int transfer_block(int fd, std::size_t offset, double** T, const Block& block,
                    BlockChecksum& sum, bool writing) {
+  const int NY = block.grid.ny;
   const std::size_t row_bytes = static_cast<std::size_t>(block.cols) * sizeof(double);
   // Rows as wide as the field lie one after another in the file; a narrower block's do not.
   const std::size_t per_call =
@@ -70,14 +71,12 @@ int transfer_block(int fd, std::size_t offset, double** T, const Block& block, c
 
 }  // namespace
 
-int write_block(int fd, std::size_t offset, double** T, const Block& block,
-                const int& NUMBER_OF_NODES_Y, BlockChecksum& sum) {
-  return transfer_block(fd, offset, T, block, NUMBER_OF_NODES_Y, sum, true);
+int write_block(int fd, std::size_t offset, double** T, const Block& block, BlockChecksum& sum) {
+  return transfer_block(fd, offset, T, block, sum, true);
 }
 
-int read_block(int fd, std::size_t offset, double** T, const Block& block,
-               const int& NUMBER_OF_NODES_Y, BlockChecksum& sum) {
-  return transfer_block(fd, offset, T, block, NUMBER_OF_NODES_Y, sum, false);
+int read_block(int fd, std::size_t offset, double** T, const Block& block, BlockChecksum& sum) {
+  return transfer_block(fd, offset, T, block, sum, false);
 }
 
 int write_at(int fd, const std::string& bytes, std::size_t offset) {

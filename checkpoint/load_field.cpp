@@ -89,7 +89,7 @@ int read_field(const std::string& path, const FieldFile& file, double** T, const
   // Non-blocking: a FIFO put in the file's place after rank 0 looked at it must not hang the run.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno;
-  const int error = read_block(fd, file.data_offset, T, block, file.cols, sum);
+  const int error = read_block(fd, file.data_offset, T, block, sum);
   ::close(fd);
   return error;
 }
@@ -157,7 +157,7 @@ std::string read_record(const std::string& path, const FieldFile& file, FieldRec
 
 std::string load_field(const std::string& path, const FieldFile& file, double** T,
                        const Block& block, MPI_Comm comm) {
-  BlockChecksum sum(block, file.rows, file.cols);
+  BlockChecksum sum(block);
   const int error = read_field(path, file, T, block, sum);
   std::string problem =
       error == 0 ? ""

@@ -70,10 +70,10 @@ std::size_t preamble_length(const std::string& start) {
 
 }  // namespace
 
-std::string npy_header(const int& NUMBER_OF_NODES_X, const int& NUMBER_OF_NODES_Y) {
+std::string npy_header(const GridSize& grid) {
   std::string dict = std::string("{'descr': '") + native_descr() +
-                     "', 'fortran_order': False, 'shape': (" + std::to_string(NUMBER_OF_NODES_X) +
-                     ", " + std::to_string(NUMBER_OF_NODES_Y) + "), }";
+                     "', 'fortran_order': False, 'shape': (" + std::to_string(grid.nx) +
+                     ", " + std::to_string(grid.ny) + "), }";
   // Magic (6 bytes), version (2), header length (2, little-endian), then the dictionary, padded
   // with spaces and ended by a newline.
   const std::size_t preamble = 10;

@@ -4,9 +4,11 @@
 #include <cstddef>
 #include <string>
 
-// Version 1.0 header for a C-ordered float64 array of NUMBER_OF_NODES_X x NUMBER_OF_NODES_Y in
+#include "problem/problem.hpp"
+
+// Version 1.0 header for a C-ordered float64 array of grid.nx x grid.ny values in
 // this machine's byte order, padded with spaces so that the data starts on a 64-byte boundary.
-std::string npy_header(const int& NUMBER_OF_NODES_X, const int& NUMBER_OF_NODES_Y);
+std::string npy_header(const GridSize& grid);
 
 // What a header says about the array after it.
 struct NpyLayout {

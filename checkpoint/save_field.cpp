@@ -110,12 +110,12 @@ std::string end_save(const std::string& path, const std::string& temporary,
 // the file's CRC-32 as they go, into `record`. Returns "" or why not, the same on every process.
 std::string write_data(const std::string& temporary, double** T, const Block& block,
                        FieldRecord& record, MPI_Comm comm, int rank) {
-  const std::string header = npy_header(record.rows, record.cols);
-  BlockChecksum sum(block, record.rows, record.cols);
+  const std::string header = npy_header({record.rows, record.cols});
+  BlockChecksum sum(block);
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CLOEXEC);
   int error = fd < 0 ? errno : 0;
   if (error == 0 && rank == 0) error = write_at(fd, header, 0);
-  if (error == 0) error = write_block(fd, header.size(), T, block, record.cols, sum);
+  if (error == 0) error = write_block(fd, header.size(), T, block, sum);
   // A file system that writes back later (NFS) reports what went wrong when the file is closed.
   if (fd >= 0 && ::close(fd) != 0 && error == 0) error = errno;
   // Collective: every process takes part, whatever happened to its writes.
@@ -170,7 +170,7 @@ std::string save_field(const std::string& path, double** T, const Block& block,
                        const FieldRecord& field, MPI_Comm comm) {
   int rank = 0;
   MPI_Comm_rank(comm, &rank);
-  const std::string header = npy_header(field.rows, field.cols);
+  const std::string header = npy_header({field.rows, field.cols});
   FieldRecord record = field;
   const double bytes = header.size() + static_cast<double>(record.rows) * record.cols * 8;
   std::string temporary;

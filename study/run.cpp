@@ -190,7 +190,7 @@ void initial_snapshot(Run& run) {
   if (run.options.output.every == 0 || run.start.steps_done > 0) return;
   int error = 0;
   if (run.start.file.empty()) {
-    if (run.place.block.on_edge(Side::left)) error = write_initial_field(grid.nx, grid.ny);
+    if (run.place.block.on_edge(Side::left)) error = write_initial_field(grid);
   } else if (run.place.rank == 0) {
     error = write_initial_copies(run.start.file, run.start.layout, run.place.processes.px);
   }
