@@ -6,5 +6,5 @@
 bool streams(Stores stores, int rows, int cols) {
   if (stores != Stores::automatic) return stores == Stores::streamed;
   static const double cache_bytes = last_level_cache().bytes;
-  return 2.0 * rows * cols * sizeof(double) > cache_bytes;
+  return 2.0 * rows * cols * sizeof(double) > cache_bytes / 2;
 }
