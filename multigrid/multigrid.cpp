@@ -111,7 +111,8 @@ bool Multigrid::on_root() const {
 }
 
 void Multigrid::build(const ProcessGrid& processes, int process_row, int process_col, double k) {
-  const Block& finest = levels_[0].block;
+  // A copy: the levels below are appended to levels_, which moves the finest.
+  const Block finest = levels_[0].block;
   const bool alone = processes.px * processes.py == 1;
   const bool root = alone || on_root();
   std::vector<int> rows = starts(finest.grid.nx, processes.px);
