@@ -55,7 +55,9 @@ int write_columns(int fd, double** field, const int& rows, const int& column_beg
   int error = 0;
   for (int k = column_begin, end = 0; k < column_end && error == 0; k = end) {
     end = column_end - k <= chunk ? column_end : k + chunk;
-    error = write_text(fd, text.data(), layer_text(field, rows, k, end, text));
+    // The text first: making it may move the buffer.
+    const std::size_t length = layer_text(field, rows, k, end, text);
+    error = write_text(fd, text.data(), length);
   }
   return error;
 }
