@@ -99,10 +99,13 @@ TEST(Compute, EveryKernelsStripMatchesTheSchemeInEveryPosition) {
     Block layout;
     layout.rows = sizeX;
     layout.cols = sizeY;
-    // Block layers, whose rows may be read a little beyond their ends, as the wide kernels do.
+    // Block layers, whose rows may be read a little beyond their ends, as the wide kernels do; the
+    // ghost rows too, as in a block.
     double** T0 = allocate_block(layout, 0);
     double** T1 = allocate_block(layout, 1);
-    double** ghosts = allocate_field(2, sizeY);
+    Block ghost_layout = layout;
+    ghost_layout.rows = 2;
+    double** ghosts = allocate_block(ghost_layout, 0);
     randomise(T0, 0, sizeX - 1, 0, sizeY - 1, generator);
     randomise(ghosts, 0, 1, 0, sizeY - 1, generator);
     for (const auto& position : positions) {
