@@ -12,7 +12,6 @@
 #include "common/allocate_field.hpp"
 #include "multigrid/pass.hpp"
 #include "multigrid/stencil.hpp"
-#include "multigrid/transfer.hpp"
 #include "solver/strip_bounds.hpp"
 
 namespace {

@@ -5,10 +5,10 @@
 
 #include <vector>
 
+#include "common/block.hpp"
 #include "common/region.hpp"
 #include "multigrid/axis.hpp"
 #include "multigrid/level.hpp"
-#include "multigrid/transfer.hpp"
 #include "solver/team.hpp"
 
 // What a stage does to a row: add the interpolated correction, or relax the cells of one colour.
@@ -22,6 +22,13 @@ struct Stage {
   Region region;
 };
 
+// The coarse level's cells that this process computes: its block there (its unknowns are the
+// coarse nodes anchored on the fine block's rows and columns), with a layer of it.
+struct CoarsePart {
+  const Block* block;
+  double** values;
+};
+
 // Where the correction comes from, for a prolongation stage.
 struct Correction {
   const AxisTransfer* x;
@@ -31,7 +38,9 @@ struct Correction {
 
 // Where the residual goes after the stages: f - A u on `span` (the unknowns and, where the block
 // has neighbours, one ring of theirs, which u's last stage must have covered a ring further) is
-// restricted onto the coarse unknowns of `coarse` (see restrict_residual).
+// restricted onto the coarse unknowns of `coarse`: coarse (I, J), anchored at fine (F, G), gets
+// sum over a of x[I][a] * (sum over b of y[J][b] * r(F + a, G + b)), a and b from -1 to 1, in that
+// order.
 struct Restriction {
   const AxisTransfer* x;
   const AxisTransfer* y;
