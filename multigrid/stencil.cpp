@@ -83,8 +83,10 @@ void middle(const RowView& c, int begin, int end, int& first, int& last) {
 
 // GCC 12 takes the undefined vectors that some AVX-512 intrinsics start from for uninitialised
 // ones.
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#endif
 
 // The rows a vector loop reads, and the constants of the uniform columns, eight lanes each.
 struct Lanes {

@@ -30,7 +30,7 @@ unsigned cache_leaf() {
     return 0;
   }
   constexpr unsigned AMD_CACHES = 0x8000001D;
-  if (__get_cpuid_max(0x80000000, nullptr) < AMD_CACHES) return 0;
+  if (static_cast<unsigned>(__get_cpuid_max(0x80000000, nullptr)) < AMD_CACHES) return 0;
   __cpuid(0x80000001, a, b, c, d);
   const bool topology_extensions = (c >> 22) & 1;
   return topology_extensions ? AMD_CACHES : 0;

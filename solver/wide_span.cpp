@@ -10,7 +10,9 @@
 #include "solver/cached_span.hpp"
 
 // GCC 12 takes the undefined vector that _mm512_alignr_epi64 starts from for an uninitialised one.
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 namespace {
 
