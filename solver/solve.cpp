@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <vector>
 
 #include "common/allocate_field.hpp"
 #include "output/write_layer.hpp"
@@ -56,15 +57,15 @@ void solve(double** T, const double& a, const double& b, const double& c, const 
     std::copy(T[k], T[k] + sizeY, T1[k - row_begin]);
   }
   // Allocated once for the whole loop; the loop itself allocates nothing.
-  double* send_top = new double[sizeY]();
-  double* send_bottom = new double[sizeY]();
-  double* ghost_top = new double[sizeY]();
-  double* ghost_bottom = new double[sizeY]();
+  std::vector<double> send_top(sizeY), send_bottom(sizeY), ghost_top(sizeY), ghost_bottom(sizeY);
 
   for (int step = 0; step < NUMBER_OF_STEPS; ++step) {
-    copy_edge_rows(T0, sizeX, sizeY, send_top, send_bottom, ghost_top, ghost_bottom);
-    exchange(send_top, send_bottom, ghost_top, ghost_bottom, sizeY, rank, process_count);
-    compute(T0, T1, sizeX, sizeY, ghost_top, ghost_bottom, dx, dy, dt, rank, process_count);
+    copy_edge_rows(T0, sizeX, sizeY, send_top.data(), send_bottom.data(), ghost_top.data(),
+                   ghost_bottom.data());
+    exchange(send_top.data(), send_bottom.data(), ghost_top.data(), ghost_bottom.data(), sizeY,
+             rank, process_count);
+    compute(T0, T1, sizeX, sizeY, ghost_top.data(), ghost_bottom.data(), dx, dy, dt, rank,
+            process_count);
     // T1 now holds the strip after step + 1 updates; that is what the file labelled `step` holds.
     if (step % OUTPUT_INTERVAL == 0) {
       const int error = write_layer(T1, sizeX, sizeY, rank, step);
