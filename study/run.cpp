@@ -252,6 +252,7 @@ RunFigures local_figures(const Run& run) {
   f.threads.cells = team.cells;
   f.passes.pass_length = run.passes.pass_length;
   f.passes.tile_width = run.passes.pass_length > 1 ? run.passes.tile_width : 0;
+  f.passes.tiles = run.passes.pass_length > 1 ? static_cast<int>(run.passes.tile_starts.size()) : 0;
   f.passes.automatic = run.automatic_passes;
   if (const auto* explicit_update = dynamic_cast<const ExplicitStepper*>(run.stepper.get())) {
     // Passes of several steps keep their rows in the cache; only single steps stream.

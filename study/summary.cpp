@@ -56,13 +56,16 @@ std::string threads_text(const ThreadFigures& t) {
          shares(t, " / ") + " of rank 0's cells";
 }
 
-// "one step a pass" or "8 steps a pass over tiles of 512 columns".
+// "one step a pass", "8 steps a pass over 6 tiles of 512 columns" or "8 steps a pass over the
+// whole block" (a tile's width then says nothing: the pass covers the block's skewed columns).
 std::string passes_text(const PassFigures& p) {
   const std::string chosen = p.automatic ? " (--fuse auto)" : "";
   if (p.pass_length == 1) return "one step a pass, ghost cells one deep" + chosen;
-  return std::to_string(p.pass_length) + " steps a pass over tiles of " +
-         std::to_string(p.tile_width) + " columns, ghost zones " + std::to_string(p.pass_length) +
-         " deep" + chosen;
+  const std::string over = p.tiles == 1 ? "the whole block"
+                                        : std::to_string(p.tiles) + " tiles of " +
+                                              std::to_string(p.tile_width) + " columns";
+  return std::to_string(p.pass_length) + " steps a pass over " + over + ", ghost zones " +
+         std::to_string(p.pass_length) + " deep" + chosen;
 }
 
 // "    update   0.101 s   0.102 s   0.104 s   1.02"
@@ -153,6 +156,7 @@ std::string json_summary(const RunFigures& f, double final_time, double per_step
   j["thread_shares"] = thread_shares(f.threads);
   j["fuse"] = f.passes.pass_length;
   j["tile"] = f.passes.tile_width;
+  j["tiles"] = f.passes.tiles;
   j["messages_per_step"] = measured(f.traffic.messages_per_step);
   j["per_process"] = {{"update_seconds", json_spread(f.time.update)},
                       {"exchange_seconds", json_spread(f.time.exchange)},

@@ -57,6 +57,7 @@ struct ThreadFigures {
 struct PassFigures {
   int pass_length = 1;     // steps per pass and ghost depth
   int tile_width = 0;      // columns of a tile in passes of several steps; 0 for none
+  int tiles = 0;           // tiles a pass sweeps; 1: the whole block at once
   bool automatic = false;  // chosen by --fuse auto
   bool streamed = false;   // whether single steps wrote past the caches
   std::string kernel;      // the span kernel of the update
@@ -83,11 +84,11 @@ struct RunFigures {
   TrafficFigures traffic;
   ThreadFigures threads;
   PassFigures passes;
-  SolveFigures solves;     // implicit methods only
-  int fields_saved = 0;    // --save and --save-every files written
+  SolveFigures solves;      // implicit methods only
+  int fields_saved = 0;     // --save and --save-every files written
   double peak_bytes = 0.0;  // resident in memory at most, largest over the processes
-  bool exact = true;       // whether the exact solution applies (heat2d's starting field)
-  double max_error = 0.0;  // largest difference from the exact solution at steps * dt
+  bool exact = true;        // whether the exact solution applies (heat2d's starting field)
+  double max_error = 0.0;   // largest difference from the exact solution at steps * dt
 };
 
 // What one process measured of its time loop.

@@ -387,6 +387,14 @@ def test_the_summary_gives_the_time_reached_the_error_and_the_exchange_share(tmp
                        "--every", 0, "--json", *options, env=env)
         shares = json.loads(result.stdout)["thread_shares"]
         assert len(shares) == threads and min(shares) > 0.5 / threads, (options, shares)
+    # A pass gives every thread whole tiles; a block narrower than one tile is swept whole.
+    tiled = json.loads(study(1, tmp_path, "--rows", 64, "--cols", 600, "--steps", 8, "--dt", 1e-7,
+                             "--every", 0, "--json", "--threads", 3, "--fuse", 4,
+                             "--tile", 64).stdout)
+    assert tiled["tiles"] % 3 == 0 and tiled["tiles"] * tiled["tile"] >= 600, tiled
+    narrow = study(1, tmp_path, "--rows", 106, "--cols", 106, "--steps", 40, "--fuse", 8,
+                   "--every", 0).stdout
+    assert "8 steps a pass over the whole block, ghost zones 8 deep" in narrow, narrow
     # Threads that would take turns with another process's on the cores: fewer, and said so.
     crowded = study(3, tmp_path, "--rows", 64, "--cols", 600, "--steps", 8, "--dt", 1e-7,
                     "--every", 0, "--json", "--threads", 2)
