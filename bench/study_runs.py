@@ -40,11 +40,16 @@ def save_picture(figure, axes, picture):
 
 def machine():
     mpi = subprocess.run(["mpiexec", "--version"], capture_output=True, text=True).stdout
-    model = ""
+    # The model name alone does not tell a VM's processors apart: the family and model do.
+    fields = {}
     try:
         with open("/proc/cpuinfo") as cpuinfo:
-            model = next(line.split(":", 1)[1].strip() for line in cpuinfo
-                         if line.startswith("model name"))
-    except (OSError, StopIteration):
-        model = platform.processor() or platform.machine()
+            for line in cpuinfo:
+                key, _, value = line.partition(":")
+                fields.setdefault(key.strip(), value.strip())
+    except OSError:
+        pass
+    model = fields.get("model name") or platform.processor() or platform.machine()
+    if "cpu family" in fields and "model" in fields:
+        model += f", family {fields['cpu family']} model {fields['model']}"
     return f"{os.cpu_count()} cores ({model}), {mpi.splitlines()[0]}"
