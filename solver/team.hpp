@@ -1,7 +1,10 @@
 // The threads of one process, and the cells each has computed.
 #pragma once
 
+#include <initializer_list>
 #include <vector>
+
+#include "common/region.hpp"
 
 #if defined(_OPENMP)
 #include <omp.h>
@@ -34,3 +37,8 @@ inline void share(int first, int count, int thread, int threads, int& begin, int
   begin = first + static_cast<int>(static_cast<long long>(count) * thread / threads);
   end = first + static_cast<int>(static_cast<long long>(count) * (thread + 1) / threads);
 }
+
+// Zeroes the cells of `all` in each layer (null ones skipped), every row by the thread that will
+// work on it, so that its pages lie near that thread's core. Returns the threads OpenMP gave,
+// which may be fewer than `threads`.
+int touch_rows(const Region& all, int threads, std::initializer_list<double**> layers);

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "common/allocate_field.hpp"
+#include "solver/team.hpp"
 #include "solver/tiled_pass.hpp"
 #include "solver/update_region.hpp"
 
@@ -60,20 +61,8 @@ bool ExplicitStepper::allocate() {
     return false;
   }
   // The team is as large as OpenMP makes it, which may be fewer threads than were asked for.
-  const Region all = block_.allocated();
-  int obtained = 1;
-#pragma omp parallel num_threads(team_.threads) if (team_.threads > 1)
-  {
-    if (thread_number() == 0) obtained = team_size();
-    int begin = 0;
-    int end = 0;
-    share(all.row_begin, all.rows(), thread_number(), team_size(), begin, end);
-    for (double** T : {T0_, T1_}) {
-      for (int i = begin; i < end; ++i) std::fill(T[i] + all.col_begin, T[i] + all.col_end, 0.0);
-    }
-  }
-  team_.threads = obtained;
-  team_.cells.assign(obtained, 0);
+  team_.threads = touch_rows(block_.allocated(), team_.threads, {T0_, T1_});
+  team_.cells.assign(team_.threads, 0);
   return true;
 }
 

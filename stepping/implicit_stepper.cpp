@@ -10,6 +10,7 @@
 
 #include "common/allocate_field.hpp"
 #include "multigrid/stencil.hpp"
+#include "solver/team.hpp"
 
 namespace {
 
@@ -78,23 +79,9 @@ bool ImplicitStepper::allocate() {
     return false;
   }
   if (!multigrid_.allocate()) return false;
-  // The team is as large as OpenMP makes it; each layer's rows are touched first by the thread
-  // that works on them.
-  const Region all = block_.allocated();
-  int obtained = 1;
-#pragma omp parallel num_threads(team_.threads) if (team_.threads > 1)
-  {
-    if (thread_number() == 0) obtained = team_size();
-    int begin = 0;
-    int end = 0;
-    share(all.row_begin, all.rows(), thread_number(), team_size(), begin, end);
-    for (double** T : {U_, F_, V_}) {
-      if (T == nullptr) continue;
-      for (int i = begin; i < end; ++i) std::fill(T[i] + all.col_begin, T[i] + all.col_end, 0.0);
-    }
-  }
-  team_.threads = obtained;
-  team_.cells.assign(obtained, 0);
+  // The team is as large as OpenMP makes it, which may be fewer threads than were asked for.
+  team_.threads = touch_rows(block_.allocated(), team_.threads, {U_, F_, V_});
+  team_.cells.assign(team_.threads, 0);
   return true;
 }
 
