@@ -19,13 +19,17 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 LINK = "1gbit"
 TWO_HOSTS = ["bash", str(ROOT / "scripts" / "hosts.sh"), "--rate", LINK, "--"]
 
+# Single steps throughout: the overlapped exchange takes no passes, and the model's constants are
+# those of one step (the default, --fuse auto, would give the blocking runs passes of 32).
+SINGLE = ["--fuse", 1]
+
 ONE_HOST = [("strips", "blocking", None), ("strips", "overlap", None),
             ("blocks", "blocking", "1x2"), ("blocks", "overlap", "1x2"),
             ("blocks", "blocking", "2x1"), ("blocks", "overlap", "2x1")]
 
 
 def options(split, exchange, procs):
-    chosen = ["--split", split, "--exchange", exchange]
+    chosen = ["--split", split, "--exchange", exchange, *SINGLE]
     return chosen + (["--procs", procs] if procs else [])
 
 
@@ -54,7 +58,7 @@ def latency_and_bandwidth(build, launcher, sizes, steps, rounds):
     each way per step, one after the other, and update one row each; the time they spend trading
     is e(NY) = 2 (alpha + 8 NY beta)."""
     runs = {ny: (lambda ny=ny: study(build, 2, "--rows", 4, "--cols", ny, "--steps", steps[ny],
-                                     "--dt", 1e-12, launcher=launcher)) for ny in sizes}
+                                     "--dt", 1e-12, *SINGLE, launcher=launcher)) for ny in sizes}
     trading = {ny: median(f["seconds_per_step"] * f["exchange_share"] for f in figures)
                for ny, figures in alternating(rounds, runs).items()}
     small, large = sizes
@@ -69,7 +73,7 @@ def two_hosts(build, grid, steps, rounds):
     """Blocking against overlapped on two hosts, one process each: the update alone and the
     exchange alone from the blocking run's share, against the overlapped run's step."""
     nx, ny = grid
-    problem = ["--rows", nx, "--cols", ny, "--steps", steps, "--dt", 1e-12]
+    problem = ["--rows", nx, "--cols", ny, "--steps", steps, "--dt", 1e-12, *SINGLE]
     runs = {exchange: (lambda exchange=exchange: study(build, 2, *problem, "--exchange", exchange,
                                                        launcher=TWO_HOSTS))
             for exchange in ("blocking", "overlap")}
@@ -89,7 +93,7 @@ def two_hosts(build, grid, steps, rounds):
 
 def cell_seconds(build, n, steps, rounds):
     """c: seconds per cell update of one process alone, and of each of two on one host."""
-    problem = ["--rows", n, "--cols", n, "--steps", steps, "--dt", 1e-9]
+    problem = ["--rows", n, "--cols", n, "--steps", steps, "--dt", 1e-9, *SINGLE]
     runs = {1: lambda: study(build, 1, *problem), 2: lambda: study(build, 2, *problem)}
     results = alternating(rounds, runs)
     one = median(f["seconds_per_step"] for f in results[1]) / (n * n)
@@ -167,7 +171,8 @@ def main():
     try:
         slow = {1024: 50 if quick else 500, 131072: 5 if quick else 40}
         links[f"{LINK} link"] = latency_and_bandwidth(build, TWO_HOSTS, sizes, slow, rounds)
-        two_hosts(build, (128, 32768), 10 if quick else 200, rounds)
+        for grid in ((1024, 8192), (128, 32768)):
+            two_hosts(build, grid, 10 if quick else 200, rounds)
     except subprocess.CalledProcessError as error:
         reason = (error.stderr or "").strip().splitlines()
         print(f"\nTwo hosts: skipped ({reason[-1] if reason else 'hosts.sh failed'})")

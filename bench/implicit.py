@@ -16,7 +16,7 @@ import pathlib
 import subprocess
 import sys
 
-from study_runs import alternating, machine, median, save_picture, study
+from study_runs import alternating, machine, median, processor, save_picture, study
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 TWO_HOSTS = ["bash", str(ROOT / "scripts" / "hosts.sh"), "--rate", "1gbit", "--"]
@@ -174,6 +174,8 @@ def main():
     parser.add_argument("--quick", action="store_true", help="tiny sizes, one round")
     parser.add_argument("--picture", type=pathlib.Path)
     args = parser.parse_args()
+    # Absolute: the two-host launcher starts the program from another folder.
+    args.build = args.build.resolve()
     print(f"Machine: {machine()}")
     if args.quick:
         convergence(args.build, [(37, 23), (65, 129)], (1e-6, 1.0))
@@ -208,8 +210,7 @@ def draw(curves, picture):
                         label=f"{method}, {n}^2")
     axes.set_xlabel("seconds to t = 0.1 (one process)")
     axes.set_ylabel("largest difference from the exact solution")
-    axes.set_title(f"Work against precision ({machine().split(' (')[1].split(')')[0]})",
-                   fontsize="small")
+    axes.set_title(f"Work against precision ({processor()})", fontsize="small")
     save_picture(figure, axes, picture)
 
 

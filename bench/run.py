@@ -77,9 +77,10 @@ def instructions(build, scratch):
 
 
 def study_seconds(build, n, processes, steps, folder):
-    """heat2d-study's own figures for its time loop (slowest process), no snapshots."""
+    """heat2d-study's own figures for its time loop (slowest process), no snapshots, single steps
+    (their limit is the copies')."""
     return study(build, processes, "--rows", n, "--cols", n, "--steps", steps, "--dt", 1e-9,
-                 cwd=folder)
+                 "--fuse", 1, cwd=folder)
 
 
 def copy_seconds(build, n, processes, steps, kind):

@@ -38,9 +38,9 @@ def save_picture(figure, axes, picture):
     print(f"picture: {picture}")
 
 
-def machine():
-    mpi = subprocess.run(["mpiexec", "--version"], capture_output=True, text=True).stdout
-    # The model name alone does not tell a VM's processors apart: the family and model do.
+def processor():
+    """The processor's name, with its family and model: the name alone does not tell a VM's
+    processors apart."""
     fields = {}
     try:
         with open("/proc/cpuinfo") as cpuinfo:
@@ -52,4 +52,9 @@ def machine():
     model = fields.get("model name") or platform.processor() or platform.machine()
     if "cpu family" in fields and "model" in fields:
         model += f", family {fields['cpu family']} model {fields['model']}"
-    return f"{os.cpu_count()} cores ({model}), {mpi.splitlines()[0]}"
+    return model
+
+
+def machine():
+    mpi = subprocess.run(["mpiexec", "--version"], capture_output=True, text=True).stdout
+    return f"{os.cpu_count()} cores ({processor()}), {mpi.splitlines()[0]}"
