@@ -310,19 +310,18 @@ void Multigrid::gather_part() {
 void Multigrid::scatter_part() {
   const MPI_Comm comm = levels_[0].block.comm;
   const bool root = on_root();
+  // What is sent, and how it is cut, matters on rank 0 alone.
   std::vector<int> counts;
   std::vector<int> displacements;
   std::vector<double> all;
-  for (const Region& r : parts_) {
-    counts.push_back(static_cast<int>(r.cells()));
-    displacements.push_back(static_cast<int>(all.size()));
-    if (!root) {
-      all.resize(all.size() + counts.back());
-      continue;
-    }
+  if (root) {
     const Level& whole = levels_[gathered_];
-    for (int i = r.row_begin; i < r.row_end; ++i) {
-      all.insert(all.end(), whole.u[i] + r.col_begin, whole.u[i] + r.col_end);
+    for (const Region& r : parts_) {
+      counts.push_back(static_cast<int>(r.cells()));
+      displacements.push_back(static_cast<int>(all.size()));
+      for (int i = r.row_begin; i < r.row_end; ++i) {
+        all.insert(all.end(), whole.u[i] + r.col_begin, whole.u[i] + r.col_end);
+      }
     }
   }
   int rank = 0;

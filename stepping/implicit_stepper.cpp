@@ -123,26 +123,19 @@ void ImplicitStepper::explicit_part(double** from) {
   }
 }
 
-// F = c1 u* - c2 u0, TR-BDF2's second right-hand side.
-void ImplicitStepper::combine(double** star, double** before) {
+// TR-BDF2's second stage from its first, u* (in `star`), and u0 (in `before`), in one sweep: its
+// right-hand side F = c1 u* - c2 u0, and its first guess over u0, the line through u0 at t and u*
+// at t + gamma dt taken on to t + dt, which is far nearer the solution than u* itself.
+void ImplicitStepper::second_stage(double** star, double** before) {
   const double c1 = 1.0 / (GAMMA * (2.0 - GAMMA));
   const double c2 = (1.0 - GAMMA) * (1.0 - GAMMA) / (GAMMA * (2.0 - GAMMA));
-  const Region& r = unknowns_;
-#pragma omp parallel for num_threads(team_.threads) if (team_.threads > 1)
-  for (int i = r.row_begin; i < r.row_end; ++i) {
-    for (int j = r.col_begin; j < r.col_end; ++j) F_[i][j] = c1 * star[i][j] - c2 * before[i][j];
-  }
-}
-
-// The second stage's first guess, over u0: the line through u0 at t and u* at t + gamma dt, taken
-// on to t + dt, which is far nearer the solution than u* itself.
-void ImplicitStepper::extrapolate(double** star, double** before) {
   const double ahead = 1.0 / GAMMA;
   const double behind = (1.0 - GAMMA) / GAMMA;
   const Region& r = unknowns_;
 #pragma omp parallel for num_threads(team_.threads) if (team_.threads > 1)
   for (int i = r.row_begin; i < r.row_end; ++i) {
     for (int j = r.col_begin; j < r.col_end; ++j) {
+      F_[i][j] = c1 * star[i][j] - c2 * before[i][j];
       before[i][j] = ahead * star[i][j] - behind * before[i][j];
     }
   }
@@ -186,8 +179,7 @@ std::string ImplicitStepper::step(int number) {
     copy(U_, V_);
     problem = solve(V_, number);
     if (problem.empty()) {
-      combine(V_, U_);
-      extrapolate(V_, U_);
+      second_stage(V_, U_);
       problem = solve(U_, number);
     }
   }

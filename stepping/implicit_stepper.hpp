@@ -45,8 +45,7 @@ class ImplicitStepper : public Stepper {
   std::string step(int number);
   std::string solve(double** u, int number);
   void explicit_part(double** from);
-  void combine(double** star, double** before);
-  void extrapolate(double** star, double** before);
+  void second_stage(double** star, double** before);
   void copy(double** from, double** into);
   void insulate(double** u);
   double exchange_seconds() const;
